@@ -1,0 +1,3 @@
+#include "filter/settingsThermalSensitivityPara.h"
+
+settingsThermalSensitivityPara settingsThermalSensitivity = {};

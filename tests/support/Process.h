@@ -1,0 +1,51 @@
+// Runs a built program as a child process and captures what it says.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct ProcessResult {
+    std::string out;   // standard output, bytes as written
+    std::string err;   // standard error
+    int exitStatus = -1;  // exit status, or -1 when the process did not exit normally
+    int signal = 0;       // the signal that ended it, if any
+    bool timedOut = false;
+};
+
+struct ProcessOptions {
+    std::string stdinData;                    // written to the child's standard input, then closed
+    std::map<std::string, std::string> env;   // added to (or replacing in) the inherited environment
+    std::vector<std::string> unsetEnv;        // removed from the inherited environment
+    double timeoutSeconds = 60.0;             // the child is killed after this long
+};
+
+// argv[0] is the program path.
+ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+
+// Path of a program built by this project (build/bin/NAME).
+std::string builtProgram(const std::string& name);
+
+// Path inside the source tree.
+std::string sourcePath(const std::string& relative);
+
+// A fresh temporary directory, removed when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+
+}  // namespace testsupport
