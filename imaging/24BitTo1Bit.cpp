@@ -1,5 +1,10 @@
 #include "imaging/24BitTo1Bit.h"
 
+#include "diagnostics/middleDataSave.h"
+#include "imaging/GrayAlgorithm.h"
+#include "imaging/ImageBuffer.h"
+#include "imaging/otsu.h"
+
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -104,4 +109,54 @@ void DoTurnOver(unsigned char* buffer, int length)
     for (int i = 0; i < length; ++i) {
         buffer[i] = static_cast<unsigned char>(~buffer[i]);
     }
+}
+
+void thresholdPlane(const BinarizeGeometry& geometry, const unsigned char* raster, unsigned int selector,
+                    unsigned char threshold, ChannelOrder order, unsigned char* plane)
+{
+    const int width = geometry.width;
+    const int blue = order == ChannelOrder::FirstByteBlue ? 0 : 2;
+    const int red = 2 - blue;
+    const unsigned char* row = raster;
+    unsigned char* out = plane;
+    for (int y = 0; y < geometry.height; ++y, row += geometry.rasterStride, out += width) {
+        const unsigned char* pixel = row;
+        for (int x = 0; x < width; ++x, pixel += 3) {
+            unsigned char gray;
+            RGB2Gray(&gray, pixel[blue], pixel[1], pixel[red], selector);
+            out[x] = gray > threshold ? 255 : 0;
+        }
+    }
+    const std::int64_t extraBytes = static_cast<std::int64_t>(geometry.rows - geometry.height) * width;
+    std::memset(out, 255, static_cast<std::size_t>(extraBytes));
+}
+
+bool TrueCollorBitToOnebit(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
+                           unsigned char* bits, int* DataBinSize)
+{
+    if (raster == nullptr || DataBinSize == nullptr) {
+        return false;
+    }
+    BinarizeGeometry geometry;
+    if (!binarizeGeometry(width, height, extra, &geometry)) {
+        *DataBinSize = 0;
+        return false;
+    }
+    ScratchBuffer<unsigned char> plane = allocateScratch<unsigned char>(geometry.planePixels);
+    if (!plane) {
+        TraceLog("TrueCollorBitToOnebit GrayData==NULL\r\n");
+        return false;
+    }
+
+    const unsigned char threshold = myotsu(width, height, raster, selector);
+    std::fprintf(stderr, "DEBUG: ghold==%d\r\n", threshold);
+    thresholdPlane(geometry, raster, selector, threshold, ChannelOrder::FirstByteBlue, plane.get());
+
+    const bool packed = CreatDataBin(plane.get(), width, geometry.rows, bits, DataBinSize);
+    if (packed) {
+        TraceLog("TrueCollorBitToOnebit:CreatDataBin sucess DataBinSize==%d\r\n", *DataBinSize);
+    } else {
+        TraceLog("TrueCollorBitToOnebit:CreatDataBin failed \r\n");
+    }
+    return packed;
 }

@@ -27,3 +27,14 @@ struct BinarizeGeometry {
 // Fills `geometry` and returns true when width and height are positive, extra
 // is not negative and the raster, plane and bit-raster sizes all fit 32 bits.
 bool binarizeGeometry(int width, int height, int extra, BinarizeGeometry* geometry);
+
+// Which raster byte of a pixel goes into the blue position of RGB2Gray.
+// Most binarizers take byte 0 as blue; the manual threshold and the integer
+// halftone take byte 2 as blue.
+enum class ChannelOrder { FirstByteBlue, ThirdByteBlue };
+
+// Fills a two-level plane of geometry.rows rows: image pixels whose gray
+// value is above `threshold` are white (255), the others black (0); the
+// extra rows below the image are white.
+void thresholdPlane(const BinarizeGeometry& geometry, const unsigned char* raster, unsigned int selector,
+                    unsigned char threshold, ChannelOrder order, unsigned char* plane);
