@@ -22,6 +22,7 @@ void DoRotate() {}
 
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "imaging/ImageBuffer.h"
@@ -147,4 +148,193 @@ int f_XYOfffset(unsigned char* image, int width, int height, unsigned int /*rowB
         }
     }
     return 0;
+}
+
+// ---- Zoom ----
+
+namespace {
+
+// trunc(product) as a pixel count: 0 for anything not positive (NaN included),
+// -1 when it does not fit in an int.
+int sizeFromProduct(float product)
+{
+    if (!(product > 0.0f)) {
+        return 0;
+    }
+    if (product >= 2147483648.0f) {
+        return -1;
+    }
+    return static_cast<int>(product);
+}
+
+// A factor truncated to hundredths, in single precision.
+float truncateToHundredths(float r)
+{
+    const float scaled = r * 100.0f;
+    // Out of range (or NaN) the integer step has no meaning; keep the value.
+    if (!(scaled > -2147483648.0f && scaled < 2147483648.0f)) {
+        return r;
+    }
+    return static_cast<float>(static_cast<int>(scaled)) / 100.0f;
+}
+
+}  // namespace
+
+float XzoomFactor(int fromSize, int toSize)
+{
+    return truncateToHundredths(static_cast<float>(toSize) / static_cast<float>(fromSize));
+}
+
+float YzoomFactor(int fromSize, int toSize)
+{
+    return truncateToHundredths(static_cast<float>(toSize) / static_cast<float>(fromSize));
+}
+
+int zoomFactor(int width, int height, float* outXFactor, float* outYFactor)
+{
+    // Bring the width to 1661 pixels, or shorten the height by 176 rows,
+    // whichever shrinks more.
+    const float x = truncateToHundredths(1661.0f / static_cast<float>(width));
+    const float y =
+        truncateToHundredths(static_cast<float>(static_cast<std::int64_t>(height) - 176) / static_cast<float>(height));
+    const float chosen = x > y ? y : x;
+    if (outXFactor != nullptr) {
+        *outXFactor = chosen;
+    }
+    if (outYFactor != nullptr) {
+        *outYFactor = chosen;
+    }
+    return 0;
+}
+
+std::unique_ptr<unsigned char[]> f_Zoom(const unsigned char* source, int width, int height, unsigned int /*rowBytes*/,
+                                        unsigned int* outWidth, unsigned int* outHeight, unsigned int* outRowBytes,
+                                        int mode, float xFactor, float yFactor)
+{
+    if (source == nullptr) {
+        return nullptr;
+    }
+    // An empty source gives an empty result.
+    const bool emptySource = width < 1 || height < 1;
+    const int srcStride = emptySource ? 0 : checkedTrueColourStride(width);
+    if (srcStride < 0) {
+        return nullptr;
+    }
+
+    int newWidth = emptySource ? 0 : sizeFromProduct(xFactor * static_cast<float>(width));
+    int newHeight = emptySource ? 0 : sizeFromProduct(yFactor * static_cast<float>(height));
+    if (newWidth < 0 || newHeight < 0 || newWidth > INT_MAX / 3) {
+        return nullptr;  // a result this size cannot be addressed
+    }
+    const int dstStride = newWidth == 0 ? 0 : checkedTrueColourStride(newWidth);
+    if (dstStride < 0) {
+        return nullptr;
+    }
+
+    std::fprintf(stderr, "DEBUG: f_Zoom -- w = %d,h = %d.\n", newWidth, newHeight);
+    std::fprintf(stderr, "DEBUG: f_Zoom -- actualWidth=%d.\n", dstStride);
+    std::fprintf(stderr, "DEBUG: f_Zoom -- rasterWidth=%d.\n", srcStride);
+
+    if (newWidth == 0 || newHeight == 0) {
+        // Nothing to hold: an empty result with both sizes 0.
+        newWidth = 0;
+        newHeight = 0;
+        if (outWidth != nullptr) {
+            *outWidth = 0;
+        }
+        if (outHeight != nullptr) {
+            *outHeight = 0;
+        }
+        if (outRowBytes != nullptr) {
+            *outRowBytes = 0;
+        }
+        return nullptr;
+    }
+
+    auto result = allocateScratch<unsigned char>(static_cast<std::int64_t>(dstStride) * newHeight, true);
+    if (!result) {
+        return nullptr;
+    }
+    unsigned char* dst = result.get();
+
+    // Bilinear sampling needs a 2 x 2 neighbourhood; smaller sources are sampled
+    // by nearest neighbour.
+    const bool bilinear = mode != 0 && width >= 2 && height >= 2;
+    if (!bilinear) {
+        for (int y = 0; y < newHeight; ++y) {
+            std::int64_t sy = static_cast<std::int64_t>(y) * height / newHeight;
+            sy = sy < 0 ? 0 : sy > height - 1 ? height - 1 : sy;
+            const unsigned char* srcRow = source + static_cast<std::size_t>(sy) * static_cast<std::size_t>(srcStride);
+            unsigned char* dstRow = dst + static_cast<std::size_t>(y) * static_cast<std::size_t>(dstStride);
+            for (int x = 0; x < newWidth; ++x) {
+                std::int64_t sx = static_cast<std::int64_t>(x) * width / newWidth;
+                sx = sx < 0 ? 0 : sx > width - 1 ? width - 1 : sx;
+                const unsigned char* p = srcRow + static_cast<std::size_t>(sx) * 3;
+                unsigned char* q = dstRow + static_cast<std::size_t>(x) * 3;
+                q[0] = p[0];
+                q[1] = p[1];
+                q[2] = p[2];
+            }
+        }
+    } else {
+        const float maxY = static_cast<float>(height - 2);
+        const float maxX = static_cast<float>(width - 2);
+        for (int y = 0; y < newHeight; ++y) {
+            float fy = static_cast<float>(y) * static_cast<float>(height) / static_cast<float>(newHeight);
+            if (fy < 1.0f) {
+                fy = 1.0f;
+            }
+            if (fy > maxY) {
+                fy = maxY;
+            }
+            const int iy = static_cast<int>(fy);
+            const float ty = fy - static_cast<float>(iy);
+            const unsigned char* row0 = source + static_cast<std::size_t>(iy) * static_cast<std::size_t>(srcStride);
+            const unsigned char* row1 = row0 + srcStride;
+            unsigned char* dstRow = dst + static_cast<std::size_t>(y) * static_cast<std::size_t>(dstStride);
+            for (int x = 0; x < newWidth; ++x) {
+                float fx = static_cast<float>(x) * static_cast<float>(width) / static_cast<float>(newWidth);
+                if (fx < 1.0f) {
+                    fx = 1.0f;
+                }
+                if (fx > maxX) {
+                    fx = maxX;
+                }
+                const int ix = static_cast<int>(fx);
+                const float tx = fx - static_cast<float>(ix);
+                const float w00 = (1.0f - ty) * (1.0f - tx);
+                const float w01 = (1.0f - tx) * ty;
+                const float w10 = (1.0f - ty) * tx;
+                const float w11 = tx * ty;
+                const std::size_t c0 = static_cast<std::size_t>(ix) * 3;
+                const std::size_t c1 = c0 + 3;
+                for (std::size_t ch = 0; ch < 3; ++ch) {
+                    float value = w00 * static_cast<float>(row0[c0 + ch]);
+                    value = value + w01 * static_cast<float>(row1[c0 + ch]);
+                    value = value + w10 * static_cast<float>(row0[c1 + ch]);
+                    value = value + w11 * static_cast<float>(row1[c1 + ch]);
+                    unsigned char out;
+                    if (value < 0.0f) {
+                        out = 0;
+                    } else if (value < 255.0f) {
+                        out = static_cast<unsigned char>(static_cast<int>(value));
+                    } else {
+                        out = 255;
+                    }
+                    dstRow[static_cast<std::size_t>(x) * 3 + ch] = out;
+                }
+            }
+        }
+    }
+
+    if (outWidth != nullptr) {
+        *outWidth = static_cast<unsigned int>(newWidth);
+    }
+    if (outHeight != nullptr) {
+        *outHeight = static_cast<unsigned int>(newHeight);
+    }
+    if (outRowBytes != nullptr) {
+        *outRowBytes = static_cast<unsigned int>(newWidth) * 3;
+    }
+    return result;
 }
