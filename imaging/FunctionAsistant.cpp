@@ -20,6 +20,7 @@ int getRotationMode() { return 0; }
 int DoBlankEmpty(const void*, const void*, int count) { return count; }
 void DoRotate() {}
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -437,4 +438,173 @@ std::unique_ptr<unsigned char[]> f_Rotate(const unsigned char* source, int width
         *outRowBytes = static_cast<unsigned int>(rowBytes);
     }
     return result;
+}
+
+// ---- Sharpening filters ----
+
+namespace {
+
+// Images of 3 bytes per pixel addressed by rowBytes: usable when every row
+// holds its pixels and the total size can be addressed.
+bool usableImage(const unsigned char* image, int width, int height, int rowBytes)
+{
+    return image != nullptr && width >= 1 && height >= 1 && rowBytes >= 1 &&
+           static_cast<std::int64_t>(rowBytes) >= static_cast<std::int64_t>(width) * 3;
+}
+
+// The two-dimensional Gaussian smoothing; false when a working buffer could
+// not be allocated (the image is then unchanged).
+bool spatialGauss(unsigned char* image, int width, int height, int rowBytes, int radius)
+{
+    // Beyond this the kernel alone would need more than 32 GiB.
+    if (radius > 46340) {
+        return false;
+    }
+    const std::int64_t total = static_cast<std::int64_t>(height) * rowBytes;
+    auto copy = allocateScratch<unsigned char>(total);
+    const std::int64_t n = 2 * static_cast<std::int64_t>(radius) + 1;
+    auto kernel = allocateScratch<float>(n * n);
+    if (!copy || !kernel) {
+        return false;
+    }
+    std::memcpy(copy.get(), image, static_cast<std::size_t>(total));
+
+    // sigma is three times the radius: a flat, nearly box-shaped kernel.
+    const float s = 3.0f * static_cast<float>(radius);
+    const float d = (s + s) * s;
+    float sum = 0.0f;
+    for (int dy = -radius; dy <= radius; ++dy) {
+        const float dy2 = static_cast<float>(static_cast<std::int64_t>(dy) * dy);
+        for (int dx = -radius; dx <= radius; ++dx) {
+            const float fdx = static_cast<float>(dx);
+            const float e = -(fdx * fdx + dy2) / d;
+            const float weight = static_cast<float>(std::exp(static_cast<double>(e)));
+            kernel[static_cast<std::size_t>((dy + radius) * n + (dx + radius))] = weight;
+            sum += weight;
+        }
+    }
+    double total64 = static_cast<double>(sum);
+    if (total64 < 1e-8) {
+        total64 = 1e-8;
+    }
+    for (std::int64_t i = 0; i < n * n; ++i) {
+        kernel[static_cast<std::size_t>(i)] =
+            static_cast<float>(static_cast<double>(kernel[static_cast<std::size_t>(i)]) / total64);
+    }
+
+    unsigned char* out = image;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            float acc[3] = {0.0f, 0.0f, 0.0f};
+            for (int dy = -radius; dy <= radius; ++dy) {
+                std::int64_t sy = static_cast<std::int64_t>(y) + dy;
+                sy = sy < 0 ? 0 : sy > height - 1 ? height - 1 : sy;
+                const unsigned char* row = copy.get() + sy * rowBytes;
+                const float* krow = kernel.get() + (dy + radius) * n;
+                for (int dx = -radius; dx <= radius; ++dx) {
+                    std::int64_t sx = static_cast<std::int64_t>(x) + dx;
+                    sx = sx < 0 ? 0 : sx > width - 1 ? width - 1 : sx;
+                    const unsigned char* p = row + sx * 3;
+                    const float w = krow[dx + radius];
+                    acc[0] += static_cast<float>(p[0]) * w;
+                    acc[1] += static_cast<float>(p[1]) * w;
+                    acc[2] += static_cast<float>(p[2]) * w;
+                }
+            }
+            // Written pixel after pixel: the rows come out packed.
+            out[0] = static_cast<unsigned char>(clampTruncate(acc[0]));
+            out[1] = static_cast<unsigned char>(clampTruncate(acc[1]));
+            out[2] = static_cast<unsigned char>(clampTruncate(acc[2]));
+            out += 3;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int f_ImageSharpen_Laplace(unsigned char* image, int width, int height, int rowBytes, int amount)
+{
+    if (!usableImage(image, width, height, rowBytes) || height < 3 || width < 3) {
+        return 0;  // the border rows and columns never change
+    }
+    const std::int64_t total = static_cast<std::int64_t>(height) * rowBytes;
+    auto copy = allocateScratch<unsigned char>(total);
+    if (!copy) {
+        return 0;
+    }
+    std::memcpy(copy.get(), image, static_cast<std::size_t>(total));
+
+    for (int y = 1; y < height - 1; ++y) {
+        const unsigned char* up = copy.get() + static_cast<std::int64_t>(y - 1) * rowBytes;
+        const unsigned char* mid = up + rowBytes;
+        const unsigned char* down = mid + rowBytes;
+        unsigned char* out = image + static_cast<std::int64_t>(y) * rowBytes;
+        for (int x = 1; x < width - 1; ++x) {
+            for (int ch = 0; ch < 3; ++ch) {
+                const int i = x * 3 + ch;
+                const int p = mid[i];
+                const int laplace = 3 * p - (up[i] + down[i] + mid[i - 3] + mid[i + 3]);
+                // 64-bit so that a large amount cannot overflow; same result otherwise.
+                const std::int64_t v = p + static_cast<std::int64_t>(laplace) * amount / 100;
+                out[i] = v <= 0 ? 0 : v >= 255 ? 255 : static_cast<unsigned char>(v);
+            }
+        }
+    }
+    return 0;
+}
+
+int f_SpatialGaussFiter(unsigned char* image, int width, int height, int rowBytes, int radius)
+{
+    // Radius 0 is the identity; a negative radius has no kernel and is left alone too.
+    if (radius <= 0 || !usableImage(image, width, height, rowBytes)) {
+        return 0;
+    }
+    spatialGauss(image, width, height, rowBytes, radius);
+    return 0;
+}
+
+int f_ImageSharpen_USM(unsigned char* image, int width, int height, int rowBytes, int radius, int amount,
+                       int threshold)
+{
+    if (radius == 0) {
+        return 0;
+    }
+    radius = std::clamp(radius, 0, 100);
+    amount = std::clamp(amount, 0, 500);
+    threshold = std::clamp(threshold, 0, 255);
+    if (!usableImage(image, width, height, rowBytes)) {
+        return 0;
+    }
+
+    const std::int64_t total = static_cast<std::int64_t>(height) * rowBytes;
+    auto smoothed = allocateScratch<unsigned char>(total);
+    auto mask = allocateScratch<unsigned char>(total);
+    if (!smoothed || !mask) {
+        return 0;
+    }
+    std::memcpy(smoothed.get(), image, static_cast<std::size_t>(total));
+    if (radius > 0 && !spatialGauss(smoothed.get(), width, height, rowBytes, radius)) {
+        return 0;
+    }
+
+    const int factor = amount * 128 / 100;
+    const std::int64_t packed = static_cast<std::int64_t>(width) * height * 3;
+    for (std::int64_t i = 0; i < packed; ++i) {
+        const int diff = static_cast<int>(image[i]) - static_cast<int>(smoothed[i]);
+        mask[i] = (diff < 0 ? -diff : diff) >= threshold ? 128 : 0;
+    }
+    if (radius > 0 && !spatialGauss(mask.get(), width, height, rowBytes, radius)) {
+        return 0;
+    }
+
+    for (std::int64_t i = 0; i < packed; ++i) {
+        const int o = image[i];
+        const int b = smoothed[i];
+        const int m = mask[i];
+        const int sharp = o + ((o - b) * factor) / 128;
+        const int v = (sharp * m + (128 - m) * o) / 128;
+        image[i] = v <= 0 ? 0 : v >= 255 ? 255 : static_cast<unsigned char>(v);
+    }
+    return 0;
 }
