@@ -34,6 +34,8 @@ int parameter(FuzzInput& in, int lo, int hi)
     }
 }
 
+int steps(int p) { return p >= -300 && p <= 300 ? p * 24 : p; }
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) { return 0; }
@@ -83,8 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         f_BrightContrastPS(raster.data(), width, height, static_cast<unsigned>(width * 3), p1, p2);
         break;
     case 3:
-        f_XYOfffset(raster.data(), width, height, static_cast<unsigned>(width * 3), p1 % 4 == 0 ? p1 : p1 * 24,
-                    p2 % 4 == 0 ? p2 : p2 * 24);
+        // The filter hands over setting steps times 24; the extremes come as they are.
+        f_XYOfffset(raster.data(), width, height, static_cast<unsigned>(width * 3), steps(p1), steps(p2));
         break;
     case 4: {
         unsigned int outWidth = 0;
