@@ -1,0 +1,68 @@
+// A printer for process tests of the filter: runs the built filter with its
+// standard output into a decoder of the printer's command language and
+// answers each status query on the filter's back channel (descriptor 3)
+// according to a script.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/Raster.h"
+
+namespace testsupport {
+
+struct PrinterCommand {
+    enum Kind { Initialise, Density, Justification, PaperMode, Feed, Raster, StatusQuery, Unknown };
+    Kind kind = Unknown;
+    int value = 0;         // density, justification, paper-mode or feed byte; the unknown byte
+    int rowBytes = 0;      // raster: bytes per row
+    int rows = 0;          // raster: rows
+    std::string data;      // raster: the rows' bytes
+    std::size_t offset = 0;  // where the command starts in standard output
+    int query = -1;        // status query: its number, counting from 0
+};
+
+// The reply to status query number `query`, or "" for none.
+using ReplyScript = std::function<std::string(int query)>;
+
+std::string statusReply(unsigned char statusByte);  // 10 04 04 s 00
+ReplyScript alwaysReady();
+
+struct FilterJob {
+    std::vector<RasterPage> pages;
+    std::string rawStream;    // used instead of pages when not empty
+    std::string options;      // argument 5
+    std::string ppd;          // PPD text; empty: no PPD at all
+    ReplyScript printer = alwaysReady();
+    int replyDelayMs = 0;
+    int waitMs = 20;          // the filter's test-only wait period
+    double timeoutSeconds = 30.0;
+    std::map<std::string, std::string> env;
+};
+
+struct FilterRun {
+    std::string out;
+    std::string err;
+    int exitStatus = -1;
+    bool timedOut = false;
+    std::vector<PrinterCommand> commands;
+    bool endedInsideCommand = false;  // the stream stopped inside a command (e.g. raster data)
+    int queries = 0;
+
+    std::vector<const PrinterCommand*> ofKind(PrinterCommand::Kind kind) const;
+    bool logHas(const std::string& text) const { return err.find(text) != std::string::npos; }
+    std::size_t logCount(const std::string& text) const;
+};
+
+FilterRun runFilterJob(const FilterJob& job);
+
+// Decodes a command stream; `complete` is false when it ends inside a command.
+std::vector<PrinterCommand> decodePrinterStream(const std::string& stream, bool* complete = nullptr);
+
+// A PPD that carries the given options, each "Keyword" -> {default, choices...}.
+std::string ppdText(const std::map<std::string, std::vector<std::string>>& options);
+
+}  // namespace testsupport
