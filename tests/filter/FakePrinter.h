@@ -25,19 +25,31 @@ struct PrinterCommand {
     int query = -1;        // status query: its number, counting from 0
 };
 
-// The reply to status query number `query`, or "" for none.
-using ReplyScript = std::function<std::string(int query)>;
+// What the printer sends back on the back channel after a command: `bytes`
+// (nothing when empty), `delayMs` after the command was decoded.
+struct Reply {
+    std::string bytes;
+    int delayMs = 0;
+};
+
+// Called for every decoded command with the commands before it.
+using Responder = std::function<Reply(const PrinterCommand& command, const std::vector<PrinterCommand>& before)>;
 
 std::string statusReply(unsigned char statusByte);  // 10 04 04 s 00
-ReplyScript alwaysReady();
+
+// Answers status query number q with script(q) ("" for no answer).
+Responder answerQueries(std::function<std::string(int query)> script);
+Responder alwaysReady();
+
+// Whether a status query is a copy's (it follows the copy's raster data).
+bool isCopyQuery(const PrinterCommand& command, const std::vector<PrinterCommand>& before);
 
 struct FilterJob {
     std::vector<RasterPage> pages;
     std::string rawStream;    // used instead of pages when not empty
     std::string options;      // argument 5
     std::string ppd;          // PPD text; empty: no PPD at all
-    ReplyScript printer = alwaysReady();
-    int replyDelayMs = 0;
+    Responder printer = alwaysReady();
     int waitMs = 20;          // the filter's test-only wait period
     double timeoutSeconds = 30.0;
     std::map<std::string, std::string> env;

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <deque>
@@ -95,9 +96,26 @@ std::string statusReply(unsigned char statusByte)
     return std::string{'\x10', '\x04', '\x04', static_cast<char>(statusByte), '\x00'};
 }
 
-ReplyScript alwaysReady()
+Responder answerQueries(std::function<std::string(int query)> script)
 {
-    return [](int) { return statusReply(0x20); };
+    return [script](const PrinterCommand& command, const std::vector<PrinterCommand>&) {
+        Reply reply;
+        if (command.kind == PrinterCommand::StatusQuery) {
+            reply.bytes = script(command.query);
+        }
+        return reply;
+    };
+}
+
+Responder alwaysReady()
+{
+    return answerQueries([](int) { return statusReply(0x20); });
+}
+
+bool isCopyQuery(const PrinterCommand& command, const std::vector<PrinterCommand>& before)
+{
+    return command.kind == PrinterCommand::StatusQuery && !before.empty() &&
+           before.back().kind == PrinterCommand::Raster;
 }
 
 std::vector<const PrinterCommand*> FilterRun::ofKind(PrinterCommand::Kind kind) const
@@ -261,10 +279,14 @@ FilterRun runFilterJob(const FilterJob& job)
                     }
                     if (cmd.kind == PrinterCommand::StatusQuery) {
                         cmd.query = run.queries++;
-                        std::string reply = job.printer ? job.printer(cmd.query) : std::string();
-                        if (!reply.empty()) {
-                            pendingReplies.emplace_back(Clock::now() + std::chrono::milliseconds(job.replyDelayMs),
-                                                        reply);
+                    }
+                    if (job.printer) {
+                        Reply reply = job.printer(cmd, run.commands);
+                        if (!reply.bytes.empty()) {
+                            pendingReplies.emplace_back(Clock::now() + std::chrono::milliseconds(reply.delayMs),
+                                                        reply.bytes);
+                            std::stable_sort(pendingReplies.begin(), pendingReplies.end(),
+                                             [](const auto& a, const auto& b) { return a.first < b.first; });
                         }
                     }
                     run.commands.push_back(std::move(cmd));
