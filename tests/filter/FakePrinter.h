@@ -52,6 +52,7 @@ struct FilterJob {
     Responder printer = alwaysReady();
     int waitMs = 20;          // the filter's test-only wait period
     double timeoutSeconds = 30.0;
+    int readPauseMs = 0;      // a slow printer: pause after each read of its input
     std::map<std::string, std::string> env;
 };
 

@@ -268,6 +268,9 @@ FilterRun runFilterJob(const FilterJob& job)
                 outOpen = false;
             } else {
                 run.out.append(buffer, static_cast<std::size_t>(n));
+                if (job.readPauseMs > 0) {
+                    ::usleep(static_cast<useconds_t>(job.readPauseMs) * 1000);
+                }
                 for (;;) {
                     PrinterCommand cmd;
                     if (parsed >= run.out.size()) {
