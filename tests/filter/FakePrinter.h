@@ -50,7 +50,7 @@ struct FilterJob {
     std::string options;      // argument 5
     std::string ppd;          // PPD text; empty: no PPD at all
     Responder printer = alwaysReady();
-    int waitMs = 20;          // the filter's test-only wait period
+    int waitMs = 10;          // the filter's test-only wait period
     double timeoutSeconds = 30.0;
     int readPauseMs = 0;      // a slow printer: pause after each read of its input
     std::map<std::string, std::string> env;

@@ -69,7 +69,7 @@ TEST(Copies, EachCopyIsSelfContainedAndAcknowledged)
     FilterJob job;
     job.pages = {stripes(100, 50, 2)};
     job.ppd = ppdWith(0);
-    job.printer = copyPrinter(statusReply(0x20), 60);  // the printer needs a while to print
+    job.printer = copyPrinter(statusReply(0x20), 40);  // the printer needs a while to print
     auto r = runFilterJob(job);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     auto commands = copyCommands(r);
@@ -143,8 +143,8 @@ TEST(Copies, NoAcknowledgementEndsTheJobWithinItsBound)
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitStatus, 1);
-    // 10 periods and 2 ms per announced row, at 20 ms a period.
-    EXPECT_TRUE(r.logHas("ERROR: The printer did not acknowledge copy 1 of page 1 within 0.2 seconds; the copy may "
+    // 10 periods and 2 ms per announced row, at 10 ms a period.
+    EXPECT_TRUE(r.logHas("ERROR: The printer did not acknowledge copy 1 of page 1 within 0.1 seconds; the copy may "
                          "be incomplete.\n"))
         << r.err;
     EXPECT_FALSE(r.logHas("INFO: Ready to print."));

@@ -141,7 +141,7 @@ TEST(StatusMonitor, SilentPrinterHoldsThePageAndIsReportedOnce)
     FilterJob job;
     job.pages = {smallPage()};
     job.printer = answerQueries([](int q) { return q < 2 ? statusReply(0x20) : std::string(); });
-    job.timeoutSeconds = 1.0;  // the wait for a ready printer has no deadline of its own
+    job.timeoutSeconds = 0.5;  // the wait for a ready printer has no deadline of its own
     auto r = runFilterJob(job);
     EXPECT_TRUE(r.timedOut);
     EXPECT_TRUE(r.ofKind(PrinterCommand::Raster).empty());
@@ -153,7 +153,7 @@ TEST(StatusMonitor, SilentPrinterHoldsThePageAndIsReportedOnce)
     FilterJob flaky;
     flaky.pages = {smallPage()};
     flaky.printer = answerQueries([](int q) { return (q == 1 || q == 5) ? std::string() : statusReply(0x24); });
-    flaky.timeoutSeconds = 0.6;
+    flaky.timeoutSeconds = 0.4;
     auto f = runFilterJob(flaky);
     EXPECT_EQ(f.logCount("INFO: The printer does not answer; waiting for it.\n"), 2u) << f.err;
 }
