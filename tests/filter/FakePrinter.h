@@ -50,7 +50,7 @@ struct FilterJob {
     std::string options;      // argument 5
     std::string ppd;          // PPD text; empty: no PPD at all
     Responder printer = alwaysReady();
-    int waitMs = 10;          // the filter's test-only wait period
+    int waitMs = 20;          // the filter's test-only wait period
     double timeoutSeconds = 30.0;
     int readPauseMs = 0;      // a slow printer: pause after each read of its input
     std::map<std::string, std::string> env;
@@ -66,7 +66,9 @@ struct FilterRun {
     int queries = 0;
 
     std::vector<const PrinterCommand*> ofKind(PrinterCommand::Kind kind) const;
-    bool logHas(const std::string& text) const { return err.find(text) != std::string::npos; }
+    // Whether the log holds the lines of `text` in this order. Both threads
+    // log, so lines of one thread need not stand together.
+    bool logHas(const std::string& text) const;
     std::size_t logCount(const std::string& text) const;
 };
 

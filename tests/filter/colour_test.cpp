@@ -161,8 +161,8 @@ TEST(ColourRoad, EveryBinarizationSettingPrintsTheLibrarysBits)
                              "DEBUG: 585 witsStep -- 12,DataBinSize -- 1800.\nDEBUG: 558 -- OK.\n"
                              "DEBUG: 630 height0 -- 120.\nDEBUG: header.cupsHeight=30,pageHeight=0,height0=120.\n"
                              "DEBUG: 564 -- OK.\n"));
-        EXPECT_TRUE(r.logHas("DEBUG: Raw>Data Before outputarray -- curPagePos -- 0.\n -- 721"
-                             "DEBUG: RawData After outputarray -- curPagePos -- 1800.\n -- 725"));
+        EXPECT_TRUE(r.logHas("DEBUG: Raw>Data Before outputarray -- curPagePos -- 0.\n -- 721"));
+        EXPECT_TRUE(r.logHas("DEBUG: RawData After outputarray -- curPagePos -- 1800.\n -- 725"));
     }
 }
 

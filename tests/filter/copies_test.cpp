@@ -143,8 +143,8 @@ TEST(Copies, NoAcknowledgementEndsTheJobWithinItsBound)
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitStatus, 1);
-    // 10 periods and 2 ms per announced row, at 10 ms a period.
-    EXPECT_TRUE(r.logHas("ERROR: The printer did not acknowledge copy 1 of page 1 within 0.1 seconds; the copy may "
+    // 10 periods and 2 ms per announced row, at 20 ms a period.
+    EXPECT_TRUE(r.logHas("ERROR: The printer did not acknowledge copy 1 of page 1 within 0.2 seconds; the copy may "
                          "be incomplete.\n"))
         << r.err;
     EXPECT_FALSE(r.logHas("INFO: Ready to print."));
@@ -158,7 +158,9 @@ TEST(Copies, StaleMonitorReplyIsNotTakenForTheAcknowledgement)
     // a monitor reply that came after its time limit would) is thrown away;
     // the copy's own query gets no answer, so the copy fails.
     FilterJob job;
-    job.pages = {stripes(576, 1500, 1)};  // more than a pipe holds
+    // More than two pipes hold: the copy cannot be written out before the
+    // printer has read past its set-up and answered it.
+    job.pages = {stripes(576, 3000, 1)};
     job.ppd = ppdWith(0);
     job.printer = [](const PrinterCommand& c, const std::vector<PrinterCommand>&) {
         Reply reply;
