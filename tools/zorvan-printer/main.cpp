@@ -133,7 +133,7 @@ void setOption(Options& o, const std::string& key, const std::string& value) {
     } else if (key == "input") {
         o.input = value;
     } else {
-        usageError("unknown option '" + key + "'");
+        usageError("unknown option '--" + key + "'");
     }
 }
 
