@@ -265,6 +265,12 @@ TEST(SimulatedPrinter, WorksAsACupsBackend) {
     EXPECT_EQ(sum["printed_while_error"], "1");
     struct stat st {};
     EXPECT_EQ(::stat(dir.file("outdir/job-42/paper.png").c_str(), &st), 0);
+
+    // A bad device URI fails the job the CUPS way (1, not 2, which would ask for a password).
+    po.env["DEVICE_URI"] = "zorvan-sim:" + dir.file("outdir") + "?speed=fast";
+    auto bad = testsupport::runProcess({link, "43", "user", "title", "1", "", dir.file("job.bin")}, po);
+    EXPECT_EQ(bad.exitStatus, 1);
+    EXPECT_NE(bad.err.find("ERROR: zorvan-sim: bad value for --speed: 'fast'"), std::string::npos) << bad.err;
 }
 
 TEST(SimulatedPrinter, StatusFileWithCommentsAndRawReplies) {
