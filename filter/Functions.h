@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 // ---- Output buffer and byte channel ----
 inline constexpr int MaxRawDataSize = 3145728;  // 3 MiB
@@ -39,6 +40,14 @@ void setEndFeed(int n);
 void skiplines(int dots);
 void rasterheader(int bytesPerRow, int rows);
 void CutPaper(int cutSelector, int firstCutMode, int secondCutMode, int useGsV);
+
+// The bytes a command template holds between encoder calls (read-only view,
+// for checks and diagnostics).
+enum class CommandTemplate {
+    RasterHeader, Initialize, Density, StatusQuery, Align, PaperMode,
+    StandbyTime, SelfTest, ButtonPrint, StartFeed, EndFeed, BatteryQuery
+};
+std::span<const unsigned char> commandTemplateBytes(CommandTemplate which);
 
 // ---- Blank-line detection ----
 int isNullDataLine(const unsigned char* line, int length);

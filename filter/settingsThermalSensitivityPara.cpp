@@ -1,3 +1,130 @@
 #include "filter/settingsThermalSensitivityPara.h"
 
+#include <cups/cups.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
 settingsThermalSensitivityPara settingsThermalSensitivity = {};
+
+// libcups marks the whole PPD interface deprecated; it is still the way a
+// CUPS filter reads its printer's PPD, so the warning is silenced here only.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+namespace {
+
+struct PpdCloser {
+    void operator()(ppd_file_t* ppd) const { ppdClose(ppd); }
+};
+using PpdFile = std::unique_ptr<ppd_file_t, PpdCloser>;
+
+// The job's parsed options, freed when the list goes out of scope.
+class OptionList {
+public:
+    explicit OptionList(const char* text) { count_ = cupsParseOptions(text, 0, &options_); }
+    ~OptionList()
+    {
+        if (options_ != nullptr) {
+            cupsFreeOptions(count_, options_);
+        }
+    }
+    OptionList(const OptionList&) = delete;
+    OptionList& operator=(const OptionList&) = delete;
+    int count() const { return count_; }
+    cups_option_t* options() const { return options_; }
+
+private:
+    int count_ = 0;
+    cups_option_t* options_ = nullptr;
+};
+
+PpdFile openJobPpd()
+{
+    const char* name = std::getenv("PPD");
+    if (name == nullptr) {
+        return nullptr;
+    }
+    return PpdFile(ppdOpenFile(name));
+}
+
+}  // namespace
+
+int getOptionChoiceIndex(const char* keyword, ppd_file_t* ppd)
+{
+    if (ppd == nullptr) {
+        return -1;
+    }
+    ppd_choice_t* choice = ppdFindMarkedChoice(ppd, keyword);
+    if (choice == nullptr) {
+        ppd_option_t* option = ppdFindOption(ppd, keyword);
+        if (option == nullptr) {
+            return -1;
+        }
+        choice = ppdFindChoice(option, option->defchoice);
+        if (choice == nullptr) {
+            return -1;
+        }
+    }
+    // The choice carries its value as the leading number of its keyword,
+    // read as atoi reads it (blanks, sign, digits; anything else gives 0).
+    // strtol keeps an over-long number defined where atoi would not be.
+    return static_cast<int>(std::strtol(choice->choice, nullptr, 10));
+}
+
+void initializeSettings(const char* options)
+{
+    PpdFile ppd = openJobPpd();
+    if (ppd) {
+        ppdMarkDefaults(ppd.get());
+        OptionList jobOptions(options);
+        if (jobOptions.count() > 0) {
+            cupsMarkOptions(ppd.get(), jobOptions.count(), jobOptions.options());
+        }
+    }
+
+    settingsThermalSensitivityPara& s = settingsThermalSensitivity;
+    s = {};
+    ppd_file_t* p = ppd.get();
+    s.MediaType = getOptionChoiceIndex("MediaType", p);
+    s.Density = getOptionChoiceIndex("Density", p);
+    s.Openingfeed = getOptionChoiceIndex("Openingfeed", p);
+    s.Brightness = getOptionChoiceIndex("Brightness", p);
+    s.Contrast = getOptionChoiceIndex("Contrast", p);
+    s.Imagealgorithm = getOptionChoiceIndex("Imagealgorithm", p);
+    s.Threshold = getOptionChoiceIndex("Threshold", p);
+    s.HorizontalOffset = getOptionChoiceIndex("HorizontalOffset", p);
+    s.VerticalOffset = getOptionChoiceIndex("VerticalOffset", p);
+    s.BlackAndWhiteInversion = getOptionChoiceIndex("Blackandwhiteinversion", p);
+    s.PaperCutMode = getOptionChoiceIndex("PaperCutMode", p);
+    s.AfterPrintFeed = getOptionChoiceIndex("AfterFeed", p);
+    s.BlackMarkOffset = getOptionChoiceIndex("BlackMarkOffset", p);
+    s.setBlackMarkOffset = getOptionChoiceIndex("setBlackMarkOffset", p);
+    s.MediaTypeSet = getOptionChoiceIndex("MediaTypeSet", p);
+    s.PaperSaveMode = getOptionChoiceIndex("PaperSaveMode", p);
+    s.PageHeaderBlank = getOptionChoiceIndex("PageHeaderBlank", p);
+    s.EndBlank = getOptionChoiceIndex("EndBlank", p);
+
+    std::fprintf(stderr, "DEBUG: PPD MediaType=%d\n", s.MediaType);
+    std::fprintf(stderr, "DEBUG: PPD Density=%d\n", s.Density);
+    std::fprintf(stderr, "DEBUG: PPD Openingfeed=%d\n", s.Openingfeed);
+    std::fprintf(stderr, "DEBUG: PPD Brightness=%d\n", s.Brightness);
+    std::fprintf(stderr, "DEBUG: PPD Contrast=%d\n", s.Contrast);
+    std::fprintf(stderr, "DEBUG: PPD Imagealgorithm=%d\n", s.Imagealgorithm);
+    std::fprintf(stderr, "DEBUG: PPD Threshold=%d\n", s.Threshold);
+    std::fprintf(stderr, "DEBUG: PPD HorizontalOffset=%d\n", s.HorizontalOffset);
+    std::fprintf(stderr, "DEBUG: PPD VerticalOffset=%d\n", s.VerticalOffset);
+    std::fprintf(stderr, "DEBUG: PPD BlackAndWhiteInversion=%d\n", s.BlackAndWhiteInversion);
+    std::fprintf(stderr, "DEBUG: PPD PaperCutMode=%d\n", s.PaperCutMode);
+    std::fprintf(stderr, "DEBUG: PPD AfterPrintFeed=%d\n", s.AfterPrintFeed);
+    std::fprintf(stderr, "DEBUG: PPD BlackMarkOffset=%d\n", s.BlackMarkOffset);
+    std::fprintf(stderr, "DEBUG: PPD setBlackMarkOffset=%d\n", s.setBlackMarkOffset);
+    std::fprintf(stderr, "DEBUG: PPD MediaTypeSet=%d\n", s.MediaTypeSet);
+    std::fprintf(stderr, "DEBUG: PPD PaperSaveMode=%d\n", s.PaperSaveMode);
+    std::fprintf(stderr, "DEBUG: PPD PageHeaderBlank=%d\n", s.PageHeaderBlank);
+    std::fprintf(stderr, "DEBUG: PPD EndBlank=%d\n", s.EndBlank);
+    // The PPD closes here, when `ppd` goes out of scope.
+}
+
+#pragma GCC diagnostic pop

@@ -1,0 +1,108 @@
+#include "imaging/otsu.h"
+
+#include "filter/Functions.h"
+#include "imaging/24BitTo1Bit.h"
+#include "imaging/GrayAlgorithm.h"
+
+#include <cstdint>
+
+namespace {
+
+// Otsu's selection in single precision over a histogram of `pixelCount`
+// pixels. Without an occupied level strictly between black and white it
+// falls back to mid-gray.
+unsigned char selectThreshold(const int histogram[256], std::int64_t pixelCount)
+{
+    bool occupied = false;
+    for (int i = 1; i <= 254; ++i) {
+        if (histogram[i] != 0) {
+            occupied = true;
+            break;
+        }
+    }
+    if (!occupied) {
+        return 128;
+    }
+
+    const float n = static_cast<float>(static_cast<int>(pixelCount));
+    float probability[256];
+    for (int i = 0; i < 256; ++i) {
+        probability[i] = static_cast<float>(histogram[i]) / n;
+    }
+
+    int best = 0;
+    float maxVariance = 0.0f;
+    for (int t = 0; t < 256; ++t) {
+        float w0 = 0.0f, s0 = 0.0f, w1 = 0.0f, s1 = 0.0f;
+        for (int i = 0; i < 256; ++i) {
+            if (i <= t) {
+                w0 += probability[i];
+                s0 += static_cast<float>(i) * probability[i];
+            } else {
+                w1 += probability[i];
+                s1 += static_cast<float>(i) * probability[i];
+            }
+        }
+        // An empty class gives 0/0: a NaN variance that never wins.
+        const float mean0 = s0 / w0;
+        const float mean = s0 + s1;
+        const float mean1 = s1 / w1;
+        const float d0 = mean0 - mean;
+        const float d1 = mean1 - mean;
+        const float variance = (w0 * d0) * d0 + (w1 * d1) * d1;
+        if (variance > maxVariance) {
+            best = t;
+            maxVariance = variance;
+        }
+    }
+    return static_cast<unsigned char>(best);
+}
+
+}  // namespace
+
+void grayHistogram(int width, int height, const unsigned char* raster, unsigned int selector, int histogram[256])
+{
+    for (int i = 0; i < 256; ++i) {
+        histogram[i] = 0;
+    }
+    BinarizeGeometry geometry;
+    if (raster == nullptr || !binarizeGeometry(width, height, 0, &geometry)) {
+        return;
+    }
+    const unsigned char* row = raster;
+    for (int y = 0; y < height; ++y, row += geometry.rasterStride) {
+        const unsigned char* pixel = row;
+        for (int x = 0; x < width; ++x, pixel += 3) {
+            unsigned char gray;
+            RGB2Gray(&gray, pixel[0], pixel[1], pixel[2], selector);
+            ++histogram[gray];
+        }
+    }
+}
+
+unsigned char myotsu(int width, int height, const unsigned char* raster, unsigned int selector)
+{
+    const unsigned int manual = static_cast<unsigned int>(GetThreshholdByManual());
+    if (manual != 0) {
+        return static_cast<unsigned char>(manual & 0xFF);
+    }
+    int histogram[256];
+    grayHistogram(width, height, raster, selector, histogram);
+    // A filled histogram means the geometry was accepted: width * height fits an int.
+    return selectThreshold(histogram, static_cast<std::int64_t>(width) * height);
+}
+
+unsigned char GrayOtsu(int width, int height)
+{
+    const unsigned int manual = static_cast<unsigned int>(GetThreshholdByManual());
+    if (manual != 0) {
+        return static_cast<unsigned char>(manual & 0xFF);
+    }
+    // Every pixel counted at black: no level in 1..254 is occupied.
+    int histogram[256] = {};
+    if (width > 0 && height > 0) {
+        const std::int64_t pixels = static_cast<std::int64_t>(width) * height;
+        histogram[0] = pixels > INT32_MAX ? INT32_MAX : static_cast<int>(pixels);
+    }
+    return selectThreshold(histogram, static_cast<std::int64_t>(histogram[0]));
+}
