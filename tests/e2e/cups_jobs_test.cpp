@@ -309,9 +309,8 @@ TEST(CupsPpd, PassesCupsTestPpd)
     EXPECT_EQ(before.exitStatus, 0) << before.out << before.err;
 
     // Installed (the private scheduler's ServerBin holds our filter): all of it.
-    std::string reason;
-    if (!e2e::canRunCups(reason)) {
-        GTEST_SKIP() << reason;
+    if (::geteuid() != 0 || ::access("/usr/sbin/cupsd", X_OK) != 0) {
+        GTEST_SKIP() << "a private scheduler needs root and cupsd";
     }
     CupsSandbox cups;
     ASSERT_TRUE(cups.ok()) << cups.why();
