@@ -75,6 +75,15 @@ int countContaining(const std::vector<std::string>& lines, const std::string& te
     return n;
 }
 
+int countEqual(const std::vector<std::string>& lines, const std::string& text)
+{
+    int n = 0;
+    for (const auto& line : lines) {
+        n += line == text ? 1 : 0;
+    }
+    return n;
+}
+
 CupsSandbox::CupsSandbox(int waitMs) : script_(testsupport::sourcePath("scripts/cupsd-sandbox"))
 {
     // The filters run as lp: the folder must be enterable, the paper folder writable.

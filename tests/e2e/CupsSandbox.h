@@ -66,7 +66,8 @@ private:
 // CUPS converters and the simulated printer); otherwise the reason.
 bool canRunCups(std::string& reason);
 
-// Lines of `lines` containing `text`.
+// Lines of `lines` containing `text`, and lines that are exactly `text`.
 int countContaining(const std::vector<std::string>& lines, const std::string& text);
+int countEqual(const std::vector<std::string>& lines, const std::string& text);
 
 }  // namespace e2e

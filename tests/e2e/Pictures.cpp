@@ -111,4 +111,33 @@ bool writeRgbPng(const std::string& path, int width, int height, const std::func
     return true;
 }
 
+bool writePdf(const std::string& path, double widthPt, double heightPt, const std::string& content)
+{
+    char box[96];
+    std::snprintf(box, sizeof box, "[0 0 %.2f %.2f]", widthPt, heightPt);
+    const std::vector<std::string> objects{
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        std::string("<< /Type /Page /Parent 2 0 R /MediaBox ") + box + " /Contents 4 0 R >>",
+        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+    };
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (std::size_t offset : offsets) {
+        char entry[24];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
+        pdf += entry;
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+    File file(std::fopen(path.c_str(), "wb"));
+    return file && std::fwrite(pdf.data(), 1, pdf.size(), file.get()) == pdf.size();
+}
+
 }  // namespace e2e

@@ -33,4 +33,8 @@ bool readPng(const std::string& path, Gray& out, std::string& error);
 bool writeRgbPng(const std::string& path, int width, int height, const std::function<Rgb(int x, int y)>& pixel,
                  int resolutionDpi = 0);
 
+// Writes a one-page PDF of `widthPt` x `heightPt` points whose page content
+// is the PDF drawing operators `content` (e.g. "0.5 g 0 0 10 10 re f").
+bool writePdf(const std::string& path, double widthPt, double heightPt, const std::string& content);
+
 }  // namespace e2e
