@@ -1,5 +1,14 @@
 #include "imaging/FunctionAsistant.h"
 
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "imaging/ImageBuffer.h"
+
 // ---- Tuning constants ----
 unsigned int GetGrayAlgorithm() { return 12; }
 unsigned int GetFloydSteinbergGrayAlgorithm() { return 12; }
@@ -19,15 +28,6 @@ int getblankSpace() { return 0; }
 int getRotationMode() { return 0; }
 int DoBlankEmpty(const void*, const void*, int count) { return count; }
 void DoRotate() {}
-
-#include <algorithm>
-#include <climits>
-#include <cmath>
-#include <cstdint>
-#include <cstdio>
-#include <cstring>
-
-#include "imaging/ImageBuffer.h"
 
 namespace {
 

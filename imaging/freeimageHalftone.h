@@ -18,3 +18,10 @@ bool ErrorDiffusionFloydSteinberg(int width, int height, const unsigned char* ra
 
 bool FloydSteinberg(int width, int height, const unsigned char* raster, unsigned int selector, unsigned char* bits,
                     int* DataBinSize);
+
+// Building blocks of FloydSteinberg, exposed so that they can be checked on
+// their own. The next border threshold (-65..191) of the generator whose
+// state starts at 0 on every call, and the error a border pixel of gray
+// `gray` set to `halftone` (0 or 255) passes on.
+int FloydSteinbergBorderThreshold(unsigned int* state);
+int FloydSteinbergInitialError(int gray, int halftone);

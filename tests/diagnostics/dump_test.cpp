@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "diagnostics_fixture.h"
+#include "support/CappedChild.h"
 
 namespace {
 
@@ -299,4 +300,20 @@ TEST_F(DumpTest, NamesThatDoNotFitAreNotCut)
     save24BitBmpFile2(data.data(), 1, 2, 8);
     SaveDataRaw(data.data(), 8, 2);
     EXPECT_TRUE(listDirectory(longDir).empty());
+}
+
+TEST_F(DumpTest, InvertedCopyThatCannotBeMadeLeavesNoFile)
+{
+    if (!testsupport::kCanCapMemory) {
+        GTEST_SKIP() << "address-space cap not usable in this build";
+    }
+    const std::vector<unsigned char> data(40u << 20, 0x0F);  // 40 MB to invert
+    SetSaveMainBmpDataFalg(1);
+    EXPECT_EQ(testsupport::runCapped(8L << 20,
+                                     [&] {
+                                         saveOneBitBmpFileMain(data.data(), 32, 2, static_cast<int>(data.size()), 5, 1);
+                                         return 0;
+                                     }),
+              0);
+    EXPECT_TRUE(entries().empty());
 }
