@@ -46,6 +46,20 @@ std::pair<int, int> Gray::darkRows() const
     return first < 0 ? std::pair{0, 0} : std::pair{first, last + 1};
 }
 
+std::pair<int, int> Gray::darkColumns() const
+{
+    int first = width, last = -1;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            if (at(x, y) < 128) {
+                first = std::min(first, x);
+                last = std::max(last, x);
+            }
+        }
+    }
+    return last < 0 ? std::pair{0, 0} : std::pair{first, last + 1};
+}
+
 bool readPng(const std::string& path, Gray& out, std::string& error)
 {
     File file(std::fopen(path.c_str(), "rb"));

@@ -20,6 +20,8 @@ struct Gray {
     double darkShare(int x0, int y0, int x1, int y1) const;
     // Rows holding at least one dark pixel: first and one past the last (0,0 when none).
     std::pair<int, int> darkRows() const;
+    // The same for columns.
+    std::pair<int, int> darkColumns() const;
 };
 
 struct Rgb {

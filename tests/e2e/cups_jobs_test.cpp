@@ -115,6 +115,34 @@ TEST_F(CupsJobs, PngInColourAndInGrayPrintsTheImage)
     expectBlocks(paper(gray), "gray");
 }
 
+// Pictures as a user expects them on a roll: a wide one prints across the
+// roll (the queue asks for portrait; CUPS would turn it), and a narrow one at
+// its own size, placed in the middle (the filter centres every raster).
+TEST_F(CupsJobs, PicturesKeepTheirOrientationAndPlace)
+{
+    ASSERT_TRUE(cups_->addQueue("zorvan"));
+    const auto wide = file("wide.png");
+    e2e::writeRgbPng(wide, 600, 200, [](int x, int) -> e2e::Rgb {
+        return x < 200 ? e2e::Rgb{0, 0, 0} : e2e::Rgb{255, 255, 255};
+    });
+    const Gray widePaper = paper(printAndComplete("zorvan", wide));
+    auto [wideLeft, wideRight] = widePaper.darkColumns();
+    auto [wideTop, wideBottom] = widePaper.darkRows();
+    // The black left third, scaled to the roll: about 192 dots wide and as tall.
+    EXPECT_LE(wideLeft, 2);
+    EXPECT_NEAR(wideRight - wideLeft, 192, 6);
+    EXPECT_NEAR(wideBottom - wideTop, 192, 6);
+
+    const auto narrow = file("narrow.png");
+    e2e::writeRgbPng(
+        narrow, 200, 300, [](int, int y) -> e2e::Rgb { return y < 100 ? e2e::Rgb{0, 0, 0} : e2e::Rgb{255, 255, 255}; },
+        203);
+    const Gray narrowPaper = paper(printAndComplete("zorvan", narrow, {"-o", "print-scaling=none"}));
+    auto [narrowLeft, narrowRight] = narrowPaper.darkColumns();
+    EXPECT_NEAR(narrowRight - narrowLeft, 200, 2);
+    EXPECT_NEAR((narrowLeft + narrowRight) / 2, kRollDots / 2, 20) << "a narrow picture is centred";
+}
+
 // The bundled PDF receipt against poppler's rendering of it at the printer's
 // resolution: where the document is solid black the paper must be black, where
 // it is blank (with a margin) the paper must be blank.
