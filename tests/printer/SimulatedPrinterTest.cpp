@@ -1,0 +1,268 @@
+// The simulated printer, driven through its binary by small shell "filters".
+#include "SimHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using simtest::decodeBytes;
+using simtest::Gray;
+using simtest::rasterCommand;
+using simtest::readPng;
+using simtest::runSim;
+using testsupport::TempDir;
+
+namespace {
+
+const std::string kInit = "\x1b\x40";
+const std::string kQuery = "\x16\x04\x04";
+
+// A script that writes `file` to the printer, sends one status query and copies the
+// 5-byte reply, in hex, to standard error.
+std::string sendAndAsk(const std::string& file) {
+    return "cat '" + file + "'; printf '\\x16\\x04\\x04'; head -c 5 <&3 | od -An -tx1 >&2";
+}
+
+bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+
+}  // namespace
+
+TEST(SimulatedPrinter, DecodesCommandsAnswersQueryAndDrawsThePaper) {
+    TempDir dir;
+    // 2 bytes x 3 rows: FF 00 / F0 0F / AA 55, centred on the 576-dot head.
+    std::string job = kInit + "\x1d\x83\x04" + "\x1b\x61\x01" + "\x1b\x4a\x10" +
+                      rasterCommand(2, 3, std::string("\xff\x00\xf0\x0f\xaa\x55", 6));
+    testsupport::writeFile(dir.file("job.bin"), job);
+    auto r = runSim(dir, {"--speed", "0"}, sendAndAsk(dir.file("job.bin")));
+    ASSERT_EQ(r.proc.exitStatus, 0) << r.proc.err;
+    EXPECT_TRUE(contains(r.proc.err, "10 04 04 20 00")) << r.proc.err;
+    for (const char* l : {"  initialise\n", "  density 4\n", "  justification 1 (centre)\n", "  feed 16 dots\n",
+                          "raster #1: 2 x 3 bytes (16 x 3 dots), mode 0\n",
+                          "status query #1 -> 10 04 04 20 00 (ready)"})
+        EXPECT_TRUE(contains(r.listing, l)) << l << "\n" << r.listing;
+    EXPECT_EQ(r.summary["rasters"], "1");
+    EXPECT_EQ(r.summary["raster_rows"], "3");
+    EXPECT_EQ(r.summary["queries"], "1");
+    EXPECT_EQ(r.summary["replies_sent"], "1");
+    EXPECT_EQ(r.summary["copies_acknowledged"], "1");
+    EXPECT_EQ(r.summary["feed_dots"], "16");
+    EXPECT_EQ(r.summary["paper_rows"], "19");
+    EXPECT_EQ(r.summary["unfinished_raster"], "no");
+    EXPECT_EQ(r.summary["errors"], "0");
+
+    Gray g;
+    ASSERT_TRUE(readPng(r.outDir + "/paper.png", g));
+    ASSERT_EQ(g.width, 576);
+    ASSERT_EQ(g.height, 19);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 576; x += 7) ASSERT_EQ(g.at(x, y), 255) << "feed row " << y;
+    const int x0 = (576 - 16) / 2;
+    const std::uint8_t rows[3][2] = {{0xff, 0x00}, {0xf0, 0x0f}, {0xaa, 0x55}};
+    for (int y = 0; y < 3; ++y) {
+        for (int d = 0; d < 16; ++d) {
+            bool set = rows[y][d / 8] & (0x80 >> (d % 8));
+            EXPECT_EQ(g.at(x0 + d, 16 + y), set ? 0 : 255) << "row " << y << " dot " << d;
+        }
+        EXPECT_EQ(g.at(x0 - 1, 16 + y), 255);
+        EXPECT_EQ(g.at(x0 + 16, 16 + y), 255);
+    }
+}
+
+TEST(SimulatedPrinter, StatusScriptAnswersEachQueryByNumber) {
+    TempDir dir;
+    // Query 8 gets no reply, so the script does not read one for it.
+    std::string script;
+    for (int q = 1; q <= 10; ++q) {
+        script += "printf '\\x16\\x04\\x04'; ";
+        if (q != 8) script += "head -c 5 <&3 | od -An -tx1 >&2; ";
+    }
+    auto r = runSim(dir,
+                    {"--speed", "0", "--status",
+                     "1-2:ready, 3:cover, 4:paperout, 5:hot, 6:skew, 7:0x14, 8:none, 9:wrongleader, 10-:cover|paperout"},
+                    script);
+    ASSERT_EQ(r.proc.exitStatus, 0) << r.proc.err;
+    const char* expected[] = {"10 04 04 20 00", "10 04 04 20 00", "10 04 04 24 00", "10 04 04 00 00", "10 04 04 30 00",
+                              "10 04 04 a0 00", "10 04 04 14 00", "10 04 05 20 00", "10 04 04 04 00"};
+    std::size_t pos = 0;
+    for (const char* e : expected) {
+        auto at = r.proc.err.find(e, pos);
+        ASSERT_NE(at, std::string::npos) << e << " in order, in:\n" << r.proc.err;
+        pos = at + 1;
+    }
+    EXPECT_EQ(r.summary["queries"], "10");
+    EXPECT_EQ(r.summary["queries_unanswered"], "1");
+    EXPECT_TRUE(contains(r.listing, "status query #8 -> no reply"));
+    EXPECT_TRUE(contains(r.listing, "(cover open, paper out)"));
+}
+
+TEST(SimulatedPrinter, StraySplitAndDelayedReplies) {
+    TempDir dir;
+    auto t0 = std::chrono::steady_clock::now();
+    auto r = runSim(dir, {"--speed", "0", "--status", "1:ready+stray=ff01+split=100,2:0x24+delay=300"},
+                    "printf '\\x16\\x04\\x04'; head -c 7 <&3 | od -An -tx1 >&2; "
+                    "printf '\\x16\\x04\\x04'; head -c 5 <&3 | od -An -tx1 >&2");
+    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    ASSERT_EQ(r.proc.exitStatus, 0) << r.proc.err;
+    EXPECT_TRUE(contains(r.proc.err, "ff 01 10 04 04 20 00")) << r.proc.err;
+    EXPECT_TRUE(contains(r.proc.err, "10 04 04 24 00")) << r.proc.err;
+    EXPECT_GE(took, 0.35);  // 100 ms split + 300 ms delay, checked loosely
+    EXPECT_TRUE(contains(r.listing, "split 100 ms after stray FF 01"));
+    EXPECT_TRUE(contains(r.listing, "delay 300 ms"));
+}
+
+TEST(SimulatedPrinter, AcknowledgementWaitsUntilTheRowsHavePrinted) {
+    TempDir dir;
+    // 400 rows at 100 mm/s and 8 dots/mm take half a second.
+    testsupport::writeFile(dir.file("job.bin"), rasterCommand(72, 400, std::string(72 * 400, '\x0f')));
+    auto t0 = std::chrono::steady_clock::now();
+    auto r = runSim(dir, {"--speed", "100"}, sendAndAsk(dir.file("job.bin")));
+    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    ASSERT_EQ(r.proc.exitStatus, 0) << r.proc.err;
+    EXPECT_TRUE(contains(r.proc.err, "10 04 04 20 00"));
+    EXPECT_GE(took, 0.45);
+    EXPECT_EQ(r.summary["copies_acknowledged"], "1");
+    // With speed 0 the same job is answered at once.
+    auto t1 = std::chrono::steady_clock::now();
+    auto fast = runSim(dir, {"--speed", "0"}, sendAndAsk(dir.file("job.bin")), "fast");
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count(), took);
+    EXPECT_EQ(fast.summary["rows_printed"], "400");
+}
+
+TEST(SimulatedPrinter, NarrowHeadClipsWideRowsAndFlagsThem) {
+    TempDir dir;
+    testsupport::writeFile(dir.file("job.bin"), rasterCommand(72, 4, std::string(72 * 4, '\xff')));
+    auto r = runSim(dir, {"--speed", "0", "--width", "384"}, sendAndAsk(dir.file("job.bin")));
+    ASSERT_EQ(r.proc.exitStatus, 0);
+    EXPECT_TRUE(contains(r.listing, "CLIPPED to the head's 384 dots"));
+    EXPECT_EQ(r.summary["clipped_rows"], "4");
+    EXPECT_EQ(r.summary["paper_width"], "384");
+    Gray g;
+    ASSERT_TRUE(readPng(r.outDir + "/paper.png", g));
+    EXPECT_EQ(g.width, 384);
+    EXPECT_EQ(g.height, 4);
+    EXPECT_EQ(g.at(0, 0), 0);
+    EXPECT_EQ(g.at(383, 3), 0);
+}
+
+TEST(SimulatedPrinter, ReportsRasterLeftUnfinishedAndPassesTheExitStatusOn) {
+    TempDir dir;
+    // Announces 10 rows of 4 bytes, sends 5 rows.
+    testsupport::writeFile(dir.file("job.bin"), rasterCommand(4, 10, std::string(20, '\xff')));
+    auto r = runSim(dir, {"--speed", "0"}, "cat '" + dir.file("job.bin") + "'; exit 7");
+    EXPECT_EQ(r.proc.exitStatus, 7);
+    EXPECT_EQ(r.summary["exit_status"], "7");
+    EXPECT_EQ(r.summary["unfinished_raster"], "yes");
+    EXPECT_EQ(r.summary["unfinished_raster_missing_bytes"], "20");
+    EXPECT_EQ(r.summary["rows_printed"], "5");
+    EXPECT_TRUE(contains(r.listing, "ERROR: input ended inside raster #1: 20 of 40 data bytes missing (5 of 10 rows complete)"));
+
+    auto killed = runSim(dir, {"--speed", "0"}, "kill -9 $$", "killed");
+    EXPECT_EQ(killed.proc.exitStatus, 137);
+}
+
+TEST(SimulatedPrinter, HeaderThatDisagreesWithItsDataShowsUp) {
+    TempDir dir;
+    // Too few rows announced: the rest of the data follows the raster as unknown bytes.
+    auto shortHeader = decodeBytes(dir, rasterCommand(2, 1, std::string("\xff\xff\x81\x81", 4)) + kQuery);
+    EXPECT_TRUE(contains(shortHeader.listing, "ERROR: 2 unknown bytes right after raster #1")) << shortHeader.listing;
+    EXPECT_EQ(shortHeader.summary["errors"], "1");
+    EXPECT_EQ(shortHeader.summary["queries"], "1");
+    // Too many rows announced: the status query and the next copy vanish into the image.
+    TempDir dir2;
+    auto longHeader = decodeBytes(dir2, rasterCommand(2, 4, std::string("\x00\x00\x00\x00", 4)) + kQuery + kInit + "\x1b");
+    EXPECT_EQ(longHeader.summary["queries"], "0");
+    EXPECT_EQ(longHeader.summary["initialise"], "0");
+    EXPECT_EQ(longHeader.summary["swallowed_query_patterns"], "1");
+    EXPECT_EQ(longHeader.summary["unfinished_raster"], "no");
+    EXPECT_TRUE(contains(longHeader.listing, "status query swallowed as image"));
+}
+
+TEST(SimulatedPrinter, PrintsNothingWhileReportingAnError) {
+    TempDir dir;
+    std::string job = rasterCommand(72, 8, std::string(72 * 8, '\xff')) + "\x1b\x4a\x20";
+    testsupport::writeFile(dir.file("job.bin"), job);
+    // The cover is open from query 1 on; query 2 reports ready again.
+    std::string script = "printf '\\x16\\x04\\x04'; head -c 5 <&3 >/dev/null; cat '" + dir.file("job.bin") +
+                         "'; printf '\\x16\\x04\\x04'; head -c 5 <&3 >/dev/null; cat '" + dir.file("job.bin") + "'";
+    auto r = runSim(dir, {"--speed", "0", "--status", "1:cover,ready"}, script);
+    ASSERT_EQ(r.proc.exitStatus, 0);
+    EXPECT_TRUE(contains(r.listing, "NOT PRINTED: printer reports cover open"));
+    EXPECT_TRUE(contains(r.listing, "NOT FED: printer reports cover open"));
+    EXPECT_EQ(r.summary["printed_while_error"], "1");
+    EXPECT_EQ(r.summary["rasters_printed"], "1");
+    EXPECT_EQ(r.summary["paper_rows"], std::to_string(8 + 32));
+}
+
+TEST(SimulatedPrinter, StopsReadingWhenToldAndTimesOut) {
+    TempDir dir;
+    testsupport::writeFile(dir.file("big.bin"), std::string(1 << 20, '\0'));
+    auto r = runSim(dir, {"--speed", "0", "--stall-after", "100", "--timeout", "1"}, "cat '" + dir.file("big.bin") + "'");
+    EXPECT_EQ(r.summary["stalled"], "yes");
+    EXPECT_EQ(r.summary["timed_out"], "yes");
+    EXPECT_EQ(r.summary["bytes_in"], "100");
+    EXPECT_EQ(r.proc.exitStatus, 128 + 15);
+}
+
+TEST(SimulatedPrinter, DecodesTheWholeCommandSet) {
+    TempDir dir;
+    std::string s = std::string("\x1b\x6d\x1b\x69\x1d\x56\x41\x00\x1d\x56\x42\x00", 12) + "\x1b\x05\x03" +
+                    "\x1b\x03\x01" + "\x1b\x06\x01" + "\x1b\x01\x02" + std::string("\x10\x04\x05\x10\x04\x04", 6) +
+                    std::string(600, '\0') + kInit + kInit + "\x1b\x4a\xff" + "\x7f\x1b";
+    auto r = decodeBytes(dir, s);
+    ASSERT_EQ(r.proc.exitStatus, 0) << r.proc.err;
+    for (const char* l : {"  partial cut\n", "  full cut\n", "full cut (GS V 65, feed 0)", "partial cut (GS V 66, feed 0)",
+                          "standby time 3", "self test 1", "button print 1", "paper mode 2", "battery query DLE EOT 5",
+                          "status request DLE EOT 4", "unknown bytes: 600", "feed 255 dots",
+                          "ERROR: input ended inside a command"})
+        EXPECT_TRUE(contains(r.listing, l)) << l << "\n" << r.listing;
+    EXPECT_EQ(r.summary["cuts"], "4");
+    EXPECT_EQ(r.summary["initialise"], "2");
+    EXPECT_EQ(r.summary["unknown_bytes"], "601");
+    EXPECT_EQ(r.summary["unfinished_command"], "yes");
+    EXPECT_EQ(r.summary["mode"], "decode");
+}
+
+TEST(SimulatedPrinter, DoubleWidthAndHeightModes) {
+    TempDir dir;
+    auto r = decodeBytes(dir, rasterCommand(1, 1, "\x80", 3));
+    Gray g;
+    ASSERT_TRUE(readPng(r.outDir + "/paper.png", g));
+    ASSERT_EQ(g.height, 2);
+    EXPECT_EQ(g.at(0, 0), 0);
+    EXPECT_EQ(g.at(1, 1), 0);
+    EXPECT_EQ(g.at(2, 0), 255);
+}
+
+TEST(SimulatedPrinter, RejectsABadStatusScript) {
+    TempDir dir;
+    auto r = runSim(dir, {"--status", "1-x:ready"}, "true");
+    EXPECT_EQ(r.proc.exitStatus, 2);
+    EXPECT_TRUE(contains(r.proc.err, "zorvan-printer: ERROR: status script: bad query range '1-x'"));
+    auto r2 = runSim(dir, {"--status", "3:melted"}, "true", "o2");
+    EXPECT_EQ(r2.proc.exitStatus, 2);
+    EXPECT_TRUE(contains(r2.proc.err, "unknown state 'melted'"));
+}
+
+TEST(SimulatedPrinter, WorksAsACupsBackend) {
+    TempDir dir;
+    std::string link = dir.file("zorvan-sim");
+    ASSERT_EQ(::symlink(testsupport::builtProgram("zorvan-printer").c_str(), link.c_str()), 0);
+    auto dev = testsupport::runProcess({link});
+    EXPECT_EQ(dev.exitStatus, 0);
+    EXPECT_EQ(dev.out.rfind("direct zorvan-sim \"", 0), 0u) << dev.out;
+
+    testsupport::writeFile(dir.file("job.bin"), kInit + rasterCommand(72, 2, std::string(144, '\xff')) + kQuery);
+    testsupport::ProcessOptions po;
+    po.env["DEVICE_URI"] = "zorvan-sim:" + dir.file("outdir") + "?status=1-%3Apaperout&speed=0&width=384";
+    auto job = testsupport::runProcess({link, "42", "user", "title", "1", "", dir.file("job.bin")}, po);
+    EXPECT_EQ(job.exitStatus, 0) << job.err;
+    auto sum = simtest::readSummary(dir.file("outdir/job-42/summary.txt"));
+    EXPECT_EQ(sum["mode"], "backend");
+    EXPECT_EQ(sum["queries"], "1");
+    EXPECT_EQ(sum["paper_width"], "384");
+    EXPECT_EQ(sum["printed_while_error"], "1");
+    struct stat st {};
+    EXPECT_EQ(::stat(dir.file("outdir/job-42/paper.png").c_str(), &st), 0);
+}
