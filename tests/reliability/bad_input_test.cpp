@@ -51,7 +51,9 @@ void expectCleanFailure(const PrinterRun& run, int status, const std::string& er
 TEST(BadInput, StreamEndsInsideTheFirstHeader)
 {
     PrinterJob job;
-    job.rawStream = rawStream(rawPage(pageHeader(64, 8, 8, 1), "")).substr(0, 700);
+    // Cut before the page sizes: libcups fills the rest of the header with
+    // zeros, so the page has no height.
+    job.rawStream = rawStream(rawPage(pageHeader(64, 8, 8, 1), "")).substr(0, 300);
     const PrinterRun run = runWithPrinter(job);
     expectCleanFailure(run, 1, "ERROR: No pages found!\n");
     EXPECT_EQ(run.number("rasters"), 0);
