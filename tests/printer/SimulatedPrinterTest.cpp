@@ -292,3 +292,36 @@ TEST(SimulatedPrinter, StatusFileWithCommentsAndRawReplies) {
         pos = at + 1;
     }
 }
+
+TEST(SimulatedPrinter, CommandsSplitAcrossWritesDecodeTheSame) {
+    TempDir dir;
+    auto r = runSim(dir, {"--speed", "0"},
+                    "printf '\\x1d\\x76'; sleep 0.1; printf '\\x30\\x00\\x01\\x00\\x02'; sleep 0.1; "
+                    "printf '\\x00\\xff'; sleep 0.1; printf '\\x81\\x16'; sleep 0.1; printf '\\x04\\x04'; "
+                    "head -c 5 <&3 | od -An -tx1 >&2");
+    ASSERT_EQ(r.proc.exitStatus, 0);
+    EXPECT_TRUE(contains(r.listing, "raster #1: 1 x 2 bytes (8 x 2 dots), mode 0"));
+    EXPECT_TRUE(contains(r.proc.err, "10 04 04 20 00"));
+    EXPECT_EQ(r.summary["rows_printed"], "2");
+    EXPECT_EQ(r.summary["copies_acknowledged"], "1");
+    EXPECT_EQ(r.summary["unknown_bytes"], "0");
+}
+
+TEST(SimulatedPrinter, RandomBytesNeverUpsetTheDecoder) {
+    TempDir dir;
+    // A fixed pseudo-random stream, heavy in command bytes so that rasters, feeds and queries occur.
+    std::string bytes;
+    std::uint32_t x = 12345;
+    const unsigned char favourites[] = {0x1B, 0x1D, 0x16, 0x10, 0x04, 0x40, 0x4A, 0x76, 0x30, 0x56, 0x61};
+    for (int i = 0; i < 200000; ++i) {
+        x = x * 1664525u + 1013904223u;
+        unsigned v = x >> 24;
+        bytes += static_cast<char>((v & 1) ? favourites[(v >> 1) % sizeof favourites] : (v >> 1) & 0x07);
+    }
+    auto r = decodeBytes(dir, bytes);
+    ASSERT_EQ(r.proc.exitStatus, 0) << r.proc.err;
+    EXPECT_EQ(r.summary["bytes_in"], "200000");
+    EXPECT_NE(r.summary["commands"], "0");
+    simtest::Gray g;
+    EXPECT_TRUE(readPng(r.outDir + "/paper.png", g));
+}
