@@ -40,5 +40,13 @@ demo: build
 install: build
 	cmake --install $(BUILD)
 
+# Removes what `make install` put in place, as listed in the install manifest.
+uninstall:
+	@test -f $(BUILD)/install_manifest.txt || { echo "uninstall: $(BUILD)/install_manifest.txt not found: nothing installed from $(BUILD)"; exit 1; }
+	@while IFS= read -r f || [ -n "$$f" ]; do \
+	  if [ -e "$$f" ] || [ -L "$$f" ]; then rm -f "$$f" && echo "removed $$f"; fi; \
+	  case "$$(dirname "$$f")" in */zorvan) rmdir "$$(dirname "$$f")" 2>/dev/null || true ;; esac; \
+	done < $(BUILD)/install_manifest.txt
+
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)

@@ -1,6 +1,7 @@
 // Gray conversion: the fourteen formulas of the dispatcher, the standalone
 // formula operations and the reference values they must hit to the bit.
 #include "imaging/GrayAlgorithm.h"
+#include "reference_binarizers.h"
 
 #include <gtest/gtest.h>
 
@@ -175,18 +176,33 @@ TEST(GrayConversion, LightnessIsTheGammaFormulaOnTheUnitScale)
     const float white = lightness(255, 255, 255);
     EXPECT_LT(white, 1.0f);
     EXPECT_GT(white, 0.99f);
-    // The same value follows from the literal definition.
-    const double gamma = 2.200000047683716;
-    const double expected = 0.5473731160163879 *
-                            std::pow(std::pow(static_cast<double>(100.0f / 170.0f), gamma) +
-                                         std::pow(static_cast<double>(50.0f / 255.0f), gamma) +
-                                         std::pow(static_cast<double>(200.0f / 425.0f), gamma),
-                                     0.45454543828964233);
+    // The same value follows from the literal definition. The inputs are
+    // volatile so that the compiler cannot fold the powers at build time with
+    // a differently rounding implementation.
+    volatile float b = 200.0f, g = 100.0f, r = 50.0f;
+    volatile double gamma = 2.200000047683716, root = 0.45454543828964233;
+    const double expected = 0.5473731160163879 * std::pow(std::pow(static_cast<double>(g / 170.0f), gamma) +
+                                                              std::pow(static_cast<double>(r / 255.0f), gamma) +
+                                                              std::pow(static_cast<double>(b / 425.0f), gamma),
+                                                          root);
     EXPECT_EQ(lightness(200, 100, 50), static_cast<float>(expected));
 }
 
 TEST(GrayConversion, MyPowIsThePowerFunction)
 {
+    volatile double base = 200.0, exponent = 2.2;
     EXPECT_EQ(MyPow(2.0, 10.0), 1024.0);
-    EXPECT_EQ(MyPow(200.0, 2.2), std::pow(200.0, 2.2));
+    EXPECT_EQ(MyPow(base, exponent), std::pow(base, exponent));
+}
+
+TEST(GrayConversion, DispatcherMatchesTheLiteralFormulasOnRandomPixels)
+{
+    std::mt19937 random(12345);
+    for (int i = 0; i < 20000; ++i) {
+        const int b = random() & 0xFF, g = random() & 0xFF, r = random() & 0xFF;
+        for (unsigned int s = 0; s <= 14; ++s) {
+            ASSERT_EQ(gray(b, g, r, s), reference::gray(b, g, r, s)) << "selector " << s << " " << b << "," << g
+                                                                      << "," << r;
+        }
+    }
 }

@@ -93,7 +93,7 @@ std::vector<Case> cases()
 
 }  // namespace
 
-TEST(AllocationFailure, EveryBinarizerFailsCleanly)
+TEST(BinarizerAllocationFailure, EveryBinarizerFailsCleanly)
 {
     settingsThermalSensitivity.Threshold = 0;
     std::mt19937 random(8);
@@ -131,7 +131,7 @@ TEST(AllocationFailure, EveryBinarizerFailsCleanly)
     }
 }
 
-TEST(AllocationFailure, DiffusionReportsBothBufferSizesBeforeFailingOnThePlane)
+TEST(BinarizerAllocationFailure, DiffusionReportsBothBufferSizesBeforeFailingOnThePlane)
 {
     std::mt19937 random(9);
     const reference::Image image = reference::randomImage(6, 3, random);

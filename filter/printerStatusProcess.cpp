@@ -1,0 +1,284 @@
+#include "filter/printerStatusProcess.h"
+
+#include <cups/sidechannel.h>
+#include <poll.h>
+#include <sys/time.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+
+#include "filter/filterWait.h"
+
+std::atomic<bool> isPrinterStatusOK{false};
+std::atomic<bool> isPrinting{false};
+std::mutex printerChannelMutex;
+unsigned char status[5] = {};
+
+namespace {
+
+// The back channel from the printer, as CUPS sets it up for filters.
+constexpr int backChannelFd = 3;
+
+std::atomic<bool> monitorStopRequested{false};
+
+// Consecutive clean replies; the printer counts as ready after three.
+int delayTimeCount = 0;
+// Whether the user has been told that the printer does not answer; said once
+// per stretch of silence.
+bool silenceReported = false;
+
+unsigned int asSignedByte(unsigned char value)
+{
+    return static_cast<unsigned int>(static_cast<int>(static_cast<signed char>(value)));
+}
+
+void setPrinterReady(bool ready)
+{
+    isPrinterStatusOK.exchange(ready);
+    notifyWaiters();
+}
+
+// Waits until the back channel has something to read. 1: readable, 0: time is
+// up, -1: there is no back channel.
+int waitReadable(long long timeoutMs)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        long long left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left < 0) {
+            left = 0;
+        }
+        // Short slices, so that a cancel is noticed while waiting.
+        long long slice = left < 20 ? left : 20;
+        pollfd p{backChannelFd, POLLIN, 0};
+        int ready = ::poll(&p, 1, static_cast<int>(slice));
+        if (ready < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            return -1;
+        }
+        if (ready > 0) {
+            if ((p.revents & POLLNVAL) != 0) {
+                return -1;
+            }
+            return 1;
+        }
+        if (left == 0 || isCancelRequested()) {
+            return 0;
+        }
+    }
+}
+
+void writeStatusQuery()
+{
+    std::putchar(0x16);
+    std::putchar(0x04);
+    std::putchar(0x04);
+    std::fflush(stdout);
+}
+
+void writeConditionLines(unsigned char printerStatus, bool skewed)
+{
+    const char* first = nullptr;
+    const char* second = nullptr;
+    switch (printerStatus) {
+    case 0:
+        first = skewed ? "INFO: Status Process Error -- The paper is skewed.\n" : "INFO: Status Process OK -- Normal.\n";
+        break;
+    case 1:
+        first = skewed ? "INFO: Status Process Error -- Open the Printer cover, the paper is skewed.\n"
+                       : "INFO: Status Process Error -- Open the printer cover.\n";
+        break;
+    case 2:
+        first = skewed ? "INFO: Status Process Error -- Out of paper, the paper is skewed.\n"
+                       : "INFO: Status Process Error -- Out of paper.\n";
+        break;
+    case 3:
+        first = skewed ? "INFO: Status Process Error -- Open the printer cover, out of paper, the paper is skewed.\n"
+                       : "INFO: Status Process Error -- Open the printer cover, out of paper.\n";
+        break;
+    case 4:
+        first = "INFO: Status Process Error -- Printer is overheating.\n";
+        if (skewed) {
+            second = "INFO: Status Process Error -- Printer is overheating, the paper is skewed.\n";
+        }
+        break;
+    case 5:
+        first = "INFO: Status Process Error -- Open the printer cover, Printer is overheating.\n";
+        if (skewed) {
+            second = "INFO: Status Process Error -- Open the printer cover, Printer is overheating, the paper is "
+                     "skewed.\n";
+        }
+        break;
+    case 6:
+        first = skewed ? "INFO: Status Process Error -- Printer is overheating, the paper is skewed.\n"
+                       : "INFO: Status Process Error -- Printer is overheating, out of paper.\n";
+        break;
+    default:
+        break;
+    }
+    if (first != nullptr) {
+        std::fputs(first, stderr);
+    }
+    if (second != nullptr) {
+        std::fputs(second, stderr);
+    }
+}
+
+// Steps 5 to 8 of a cycle: a reply of `count` bytes is in `status`.
+void decodeReply()
+{
+    std::fprintf(stderr, "DEBUG: Status Process -- Printer Status: %X %X %X %X %X .\n", asSignedByte(status[0]),
+                 asSignedByte(status[1]), asSignedByte(status[2]), asSignedByte(status[3]), asSignedByte(status[4]));
+    if (status[0] != 0x10 || status[1] != 0x04 || status[2] != 0x04) {
+        return;
+    }
+    const unsigned char tempStatus = status[3];
+    std::fprintf(stderr, "DEBUG: Status Process -- Printer Status: tempStatus %X.\n", tempStatus);
+    std::fprintf(stderr, "DEBUG: Error and Warn -- temp: temp %X.\n", tempStatus & 0x04);
+    std::fprintf(stderr, "DEBUG: Error and Warn -- temp&0x4 == 1 : -- %d.\n", 0);
+    unsigned char printerStatus = 0;
+    if ((tempStatus & 0x04) != 0) {
+        setPrinterReady(false);
+        printerStatus = 1;
+        delayTimeCount = 0;
+        std::fprintf(stderr, "DEBUG: Error and Warn -- printerStatus1 -- %X.\n", 1);
+    }
+    if ((tempStatus & 0x20) == 0) {
+        setPrinterReady(false);
+        printerStatus |= 2;
+        delayTimeCount = 0;
+        std::fprintf(stderr, "DEBUG: Error and Warn -- printerStatus2 -- %X.\n", printerStatus);
+    }
+    if ((tempStatus & 0x10) != 0) {
+        setPrinterReady(false);
+        printerStatus |= 4;
+        delayTimeCount = 0;
+        std::fprintf(stderr, "DEBUG: Error and Warn -- PrinterStatus3 -- %X.\n", printerStatus);
+    }
+    const bool skewed = (tempStatus & 0x80) != 0;
+    if (skewed) {
+        std::fprintf(stderr, "DEBUG: Error and Warn -- paperStatus -- %X.\n", 0);
+    }
+    std::fprintf(stderr, "DEBUG: Status Process -- Printer Status: printerStatus %d .\n", printerStatus);
+    writeConditionLines(printerStatus, skewed);
+    if (printerStatus == 0) {
+        ++delayTimeCount;
+    }
+    if (delayTimeCount >= 3) {
+        setPrinterReady(true);
+        delayTimeCount = 0;
+    }
+    std::fprintf(stderr, "DEBUG: Status Process Error -- delayTimeCount -- %d.\n", delayTimeCount);
+}
+
+// One query/reply exchange, under the channel lock.
+void pollPrinterOnce()
+{
+    std::lock_guard<std::mutex> channel(printerChannelMutex);
+    // A copy that started while this thread waited for the lock owns the
+    // back channel until its acknowledgement.
+    if (isPrinting.load()) {
+        return;
+    }
+    writeStatusQuery();
+    long count = backChannelReadFor(status, sizeof status, 1.0);
+    if (count <= 0) {
+        if (!silenceReported) {
+            std::fputs("INFO: The printer does not answer; waiting for it.\n", stderr);
+            silenceReported = true;
+        }
+        return;
+    }
+    silenceReported = false;
+    decodeReply();
+}
+
+}  // namespace
+
+long backChannelReadFor(unsigned char* buffer, std::size_t length, double periods)
+{
+    int ready = waitReadable(periodsToMs(periods));
+    if (ready <= 0) {
+        return ready;
+    }
+    // Data (or the end of the channel) is there: libcups reads without waiting.
+    ssize_t count = cupsBackChannelRead(reinterpret_cast<char*>(buffer), length, 0.0);
+    return count < 0 ? 0 : static_cast<long>(count);
+}
+
+long drainBackChannel()
+{
+    long total = 0;
+    unsigned char scrap[64];
+    for (;;) {
+        pollfd p{backChannelFd, POLLIN, 0};
+        if (::poll(&p, 1, 0) <= 0 || (p.revents & POLLNVAL) != 0) {
+            return total;
+        }
+        ssize_t count = cupsBackChannelRead(reinterpret_cast<char*>(scrap), sizeof scrap, 0.0);
+        if (count <= 0) {
+            return total;  // end of the channel
+        }
+        total += count;
+    }
+}
+
+unsigned char printerErrorCode(unsigned char statusByte)
+{
+    unsigned char code = 0;
+    if ((statusByte & 0x04) != 0) {
+        code |= 1;
+    }
+    if ((statusByte & 0x20) == 0) {
+        code |= 2;
+    }
+    if ((statusByte & 0x10) != 0) {
+        code |= 4;
+    }
+    return code;
+}
+
+void printerStatusProcess()
+{
+    while (!monitorStopRequested.load() && !isCancelRequested()) {
+        timeval start{};
+        timeval end{};
+        gettimeofday(&start, nullptr);
+        if (!isPrinting.load()) {
+            pollPrinterOnce();
+        }
+        gettimeofday(&end, nullptr);
+        std::fprintf(stderr, "DEBUG: Status Process Time -- time1 -- %ld.%06ld seconds\n",
+                     static_cast<long>(end.tv_sec - start.tv_sec), static_cast<long>(end.tv_usec - start.tv_usec));
+        pauseFor(1.0, [] { return monitorStopRequested.load(); });
+    }
+}
+
+StatusMonitor::StatusMonitor()
+{
+    monitorStopRequested.store(false);
+    isPrinterStatusOK.store(false);
+    isPrinting.store(false);
+    delayTimeCount = 0;
+    silenceReported = false;
+    for (unsigned char& b : status) {
+        b = 0;
+    }
+    thread_ = std::thread(printerStatusProcess);
+}
+
+StatusMonitor::~StatusMonitor() { stop(); }
+
+void StatusMonitor::stop()
+{
+    if (!thread_.joinable()) {
+        return;
+    }
+    monitorStopRequested.store(true);
+    notifyWaiters();
+    thread_.join();
+}
