@@ -256,13 +256,13 @@ TEST(SimulatedPrinter, WorksAsACupsBackend) {
     testsupport::writeFile(dir.file("job.bin"), kInit + rasterCommand(72, 2, std::string(144, '\xff')) + kQuery);
     testsupport::ProcessOptions po;
     po.env["DEVICE_URI"] = "zorvan-sim:" + dir.file("outdir") + "?status=1-%3Apaperout&speed=0&width=384";
-    auto job = testsupport::runProcess({link, "42", "user", "title", "1", "", dir.file("job.bin")}, po);
+    auto job = testsupport::runProcess({link, "42", "user", "title", "2", "", dir.file("job.bin")}, po);
     EXPECT_EQ(job.exitStatus, 0) << job.err;
     auto sum = simtest::readSummary(dir.file("outdir/job-42/summary.txt"));
     EXPECT_EQ(sum["mode"], "backend");
-    EXPECT_EQ(sum["queries"], "1");
+    EXPECT_EQ(sum["queries"], "2");  // the file twice, for two copies
     EXPECT_EQ(sum["paper_width"], "384");
-    EXPECT_EQ(sum["printed_while_error"], "1");
+    EXPECT_EQ(sum["printed_while_error"], "2");
     struct stat st {};
     EXPECT_EQ(::stat(dir.file("outdir/job-42/paper.png").c_str(), &st), 0);
 

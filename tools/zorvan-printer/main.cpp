@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -76,6 +77,7 @@ const char* const kUsage =
     "As a CUPS backend (installed e.g. as <serverbin>/backend/zorvan-sim) the options come\n"
     "from the device URI:  zorvan-sim:/DIR?status=SCRIPT&speed=MM&width=DOTS&stall=N\n"
     "Each job writes DIR/job-<id>/ (default DIR /tmp/zorvan-sim); values may be %-encoded.\n"
+    "Given a print file, the backend prints it num-copies times.\n"
     "\n";
 
 volatile sig_atomic_t gSignal = 0;
@@ -186,6 +188,7 @@ struct Io {
     int inFd = 0;
     int backFd = -1;  // run mode: the write end of PROGRAM's fd 3
     pid_t child = -1;
+    int extraPasses = 0;  // backend with a print file: copies beyond the first, read again from the start
 };
 
 struct Outcome {
@@ -304,6 +307,9 @@ Outcome runLoop(zsim::Printer& printer, const Options& opt, Io& io) {
             fresh.clear();
             printer.feed(std::span<const std::uint8_t>(buf.data(), static_cast<std::size_t>(n)), secondsSince(t0), fresh);
             for (auto& w : fresh) pending.push_back(std::move(w));
+        } else if (n == 0 && want && io.extraPasses > 0 && ::lseek(io.inFd, 0, SEEK_SET) == 0) {
+            io.extraPasses--;
+            printer.note(secondsSince(t0), "note: the print file again, for the next copy");
         } else if (n == 0 && want) {
             inputOpen = false;
         } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
@@ -506,6 +512,8 @@ int backend(int argc, char** argv) {
     Io io;
     io.mode = Mode::Backend;
     io.inFd = fd;
+    // As CUPS's own backends do: given a print file, the backend makes the copies.
+    if (argc == 7) io.extraPasses = std::max(0, std::atoi(argv[4]) - 1);
     Outcome oc = runLoop(printer, opt, io);
     if (fd != 0) ::close(fd);
     int rc = finishOutputs(printer, opt, oc, Mode::Backend, listing);
