@@ -325,3 +325,14 @@ TEST(SimulatedPrinter, RandomBytesNeverUpsetTheDecoder) {
     simtest::Gray g;
     EXPECT_TRUE(readPng(r.outDir + "/paper.png", g));
 }
+
+TEST(SimulatedPrinter, EndsWhenTheProgramEndsEvenIfItLeftAReaderBehind) {
+    TempDir dir;
+    // The script leaves a background reader of fd 3 holding the printer's input open,
+    // and exits; the printer must not wait for it.
+    auto t0 = std::chrono::steady_clock::now();
+    auto r = runSim(dir, {"--speed", "0"}, "(head -c 5 <&3 | od -An -tx1) & exit 4");
+    EXPECT_EQ(r.proc.exitStatus, 4);
+    EXPECT_FALSE(r.proc.timedOut);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 10.0);
+}

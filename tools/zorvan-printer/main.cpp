@@ -277,12 +277,18 @@ Outcome runLoop(zsim::Printer& printer, const Options& opt, Io& io) {
             if (r == io.child) {
                 childDone = true;
                 oc.childStatus = statusOf(ws);
+                // Nobody is left to take replies; what PROGRAM left running (a reader on
+                // fd 3 holding our input open) sees the channel end instead of waiting forever.
+                if (io.backFd >= 0) {
+                    ::close(io.backFd);
+                    io.backFd = -1;
+                }
             }
         }
 
         bool reading = inputOpen && !oc.stalled;
         if (io.mode == Mode::Run) {
-            if (childDone && !reading) break;
+            if (childDone && (!reading || oc.signalled || oc.timedOut)) break;
         } else if (!reading) {
             // Decode mode does not wait for anyone; a backend that stalls waits to be cancelled.
             if (io.mode == Mode::Decode || (!inputOpen && pending.empty())) break;
@@ -418,7 +424,7 @@ int runProgram(const Options& opt, char** programArgv) {
     io.child = pid;
     Outcome oc = runLoop(printer, opt, io);
     ::close(outR);
-    ::close(backW);
+    if (io.backFd >= 0) ::close(io.backFd);
     finishOutputs(printer, opt, oc, Mode::Run, listing);
     return oc.childStatus;
 }
