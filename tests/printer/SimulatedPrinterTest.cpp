@@ -265,4 +265,30 @@ TEST(SimulatedPrinter, WorksAsACupsBackend) {
     EXPECT_EQ(sum["printed_while_error"], "1");
     struct stat st {};
     EXPECT_EQ(::stat(dir.file("outdir/job-42/paper.png").c_str(), &st), 0);
+
+    // A bad device URI fails the job the CUPS way (1, not 2, which would ask for a password).
+    po.env["DEVICE_URI"] = "zorvan-sim:" + dir.file("outdir") + "?speed=fast";
+    auto bad = testsupport::runProcess({link, "43", "user", "title", "1", "", dir.file("job.bin")}, po);
+    EXPECT_EQ(bad.exitStatus, 1);
+    EXPECT_NE(bad.err.find("ERROR: zorvan-sim: bad value for --speed: 'fast'"), std::string::npos) << bad.err;
+}
+
+TEST(SimulatedPrinter, StatusFileWithCommentsAndRawReplies) {
+    TempDir dir;
+    testsupport::writeFile(dir.file("status.txt"),
+                           "# the printer warms up, then skews\n"
+                           "1: raw=100404 ; 2 : ready|skew\n"
+                           "3-4: hot   # too hot twice\n"
+                           "cover\n");
+    std::string script;
+    for (int q = 1; q <= 5; ++q) script += "printf '\\x16\\x04\\x04'; head -c " + std::string(q == 1 ? "3" : "5") +
+                                           " <&3 | od -An -tx1 >&2; ";
+    auto r = runSim(dir, {"--speed", "0", "--status-file", dir.file("status.txt")}, script);
+    ASSERT_EQ(r.proc.exitStatus, 0) << r.proc.err;
+    std::size_t pos = 0;
+    for (const char* e : {"10 04 04\n", "10 04 04 a0 00", "10 04 04 30 00", "10 04 04 30 00", "10 04 04 24 00"}) {
+        auto at = r.proc.err.find(e, pos);
+        ASSERT_NE(at, std::string::npos) << e << " in order, in:\n" << r.proc.err;
+        pos = at + 1;
+    }
 }

@@ -77,6 +77,7 @@ const char* const kUsage =
     "\n";
 
 volatile sig_atomic_t gSignal = 0;
+bool gBackend = false;  // errors are CUPS log lines and exit statuses then
 void onSignal(int sig) { gSignal = sig; }
 
 struct Options {
@@ -92,6 +93,11 @@ struct Options {
 };
 
 [[noreturn]] void usageError(const std::string& msg) {
+    if (gBackend) {
+        // 1 is CUPS_BACKEND_FAILED; 2 would ask CUPS for authentication.
+        std::fprintf(stderr, "ERROR: zorvan-sim: %s\n", msg.c_str());
+        std::exit(1);
+    }
     std::fprintf(stderr, "zorvan-printer: ERROR: %s (see --help)\n", msg.c_str());
     std::exit(2);
 }
@@ -133,7 +139,7 @@ void setOption(Options& o, const std::string& key, const std::string& value) {
     } else if (key == "input") {
         o.input = value;
     } else {
-        usageError("unknown option '" + key + "'");
+        usageError("unknown option '--" + key + "'");
     }
 }
 
@@ -446,6 +452,7 @@ std::string baseName(const char* p) {
 }
 
 int backend(int argc, char** argv) {
+    gBackend = true;
     std::string uri;
     if (const char* u = std::getenv("DEVICE_URI")) uri = u;
     else if (std::strchr(argv[0], ':')) uri = argv[0];
