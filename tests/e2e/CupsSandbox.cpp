@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
@@ -84,8 +85,29 @@ int countEqual(const std::vector<std::string>& lines, const std::string& text)
     return n;
 }
 
+TmpFolder::TmpFolder()
+{
+    std::string templ = "/tmp/zorvan-e2e-XXXXXX";
+    if (::mkdtemp(templ.data()) != nullptr) {
+        path_ = templ;
+        ::chmod(path_.c_str(), 0755);
+    }
+}
+
+TmpFolder::~TmpFolder()
+{
+    if (!path_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+}
+
 CupsSandbox::CupsSandbox(int waitMs) : script_(testsupport::sourcePath("scripts/cupsd-sandbox"))
 {
+    if (dir().empty()) {
+        why_ = "cannot make a folder in /tmp";
+        return;
+    }
     // The filters run as lp: the folder must be enterable, the paper folder writable.
     ::chmod(dir().c_str(), 0755);
     const std::string paper = dir() + "/paper";
