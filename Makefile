@@ -5,7 +5,7 @@ BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-asan test test-plain test-asan demo bench fuzz fuzz-build install uninstall clean
+.PHONY: all deps build build-asan test test-plain test-asan test-tsan demo bench fuzz fuzz-build install uninstall clean
 
 all: build
 
@@ -30,6 +30,26 @@ test-plain: build
 test-asan: build-asan
 	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
+
+# ThreadSanitizer over the tests that run the filter's two threads (status
+# monitor and main): the job loop, monitor, copy, page-road and printer-fault
+# tests (each runs the TSan-built filter) and the in-process raster fuzz
+# smoke. Only what those tests need is built. Two tests stay out: the
+# many-run channel stress test and a test that expects two main-thread log
+# lines back to back are timing-bound, and TSan's slowdown breaks their timing
+# without any race.
+BUILD_TSAN   ?= build-tsan
+TSAN_TARGETS ?= rastertozorvan zorvan-printer filter_tests reliability_tests fuzz_raster
+TSAN_TESTS   ?= ^(StatusMonitor|Copies|JobLoop|OneBitRoad|PrinterChannel|GrayPages|PaperSaving|PrinterFaults|JobCancel|BadInput)\.|^fuzz_smoke_raster$$
+TSAN_SKIP    ?= ^(PrinterChannel.NoStatusQueryLandsInsidePageBytes|JobLoop.HeaderAndRowSizeLinesOfAPage)$$
+
+$(BUILD_TSAN)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVAN_TSAN=ON $(CMAKE_FLAGS)
+
+test-tsan: deps $(BUILD_TSAN)/CMakeCache.txt
+	cmake --build $(BUILD_TSAN) -j $(JOBS) --target $(TSAN_TARGETS)
+	cd $(BUILD_TSAN) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)' -E '$(TSAN_SKIP)'
 
 # The whole suite, in the plain build and under AddressSanitizer + UBSan.
 test: test-plain test-asan
@@ -77,4 +97,4 @@ uninstall:
 	done < $(BUILD)/install_manifest.txt
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_TSAN)
