@@ -1,6 +1,7 @@
 #include "imaging/24BitTo1Bit.h"
 
 #include "diagnostics/middleDataSave.h"
+#include "filter/Functions.h"
 #include "imaging/GrayAlgorithm.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/otsu.h"
@@ -211,6 +212,25 @@ bool thresholdRows(const BinarizeGeometry& geometry, const unsigned char* raster
     return true;
 }
 
+bool thresholdGrayPlane(const BinarizeGeometry& geometry, const unsigned char* grayPlane, unsigned char threshold,
+                        unsigned char* flags, unsigned char* bits, int* DataBinSize)
+{
+    const int width = geometry.width;
+    if (!beginPackedRows(width, geometry.rows, bits, DataBinSize)) {
+        return false;
+    }
+    const std::size_t witsStep = static_cast<std::size_t>(geometry.witsStep);
+    unsigned char* bitRow = bits;
+    const unsigned char* gray = grayPlane;
+    for (int y = 0; y < geometry.height; ++y, gray += width, bitRow += witsStep) {
+        whiteAbove(gray, width, threshold, flags);
+        packWhiteFlags(flags, width, bitRow);
+    }
+    std::memset(bitRow, 0xFF, witsStep * static_cast<std::size_t>(geometry.rows - geometry.height));
+    endPackedRows(width, geometry.rows, DataBinSize);
+    return true;
+}
+
 bool TrueCollorBitToOnebit(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
                            unsigned char* bits, int* DataBinSize)
 {
@@ -222,18 +242,31 @@ bool TrueCollorBitToOnebit(int width, int height, int extra, const unsigned char
         *DataBinSize = 0;
         return false;
     }
-    // Rows are binarized and packed one at a time: two rows of scratch
-    // instead of a plane of the page.
-    ScratchBuffer<unsigned char> scratch = allocateScratch<unsigned char>(thresholdRowsScratch(width));
-    if (!scratch) {
+    // The gray plane of the page and one row of white flags. Each pixel's
+    // gray value is computed once, for the histogram, and kept for the
+    // classification; the rows are packed straight into the bit raster.
+    ScratchBuffer<unsigned char> plane = allocateScratch<unsigned char>(geometry.imagePixels + width);
+    if (!plane) {
         TraceLog("TrueCollorBitToOnebit GrayData==NULL\r\n");
         return false;
     }
 
-    const unsigned char threshold = myotsu(width, height, raster, selector);
-    std::fprintf(stderr, "DEBUG: ghold==%d\r\n", threshold);
-    const bool packed = thresholdRows(geometry, raster, selector, threshold, ChannelOrder::FirstByteBlue,
-                                      scratch.get(), bits, DataBinSize);
+    bool packed;
+    const unsigned int manual = static_cast<unsigned int>(GetThreshholdByManual());
+    if (manual != 0) {
+        // myotsu does not look at the image then.
+        const unsigned char threshold = static_cast<unsigned char>(manual & 0xFF);
+        std::fprintf(stderr, "DEBUG: ghold==%d\r\n", threshold);
+        packed = thresholdRows(geometry, raster, selector, threshold, ChannelOrder::FirstByteBlue, plane.get(), bits,
+                               DataBinSize);
+    } else {
+        int histogram[256];
+        grayPlaneHistogram(width, height, raster, selector, plane.get(), histogram);
+        const unsigned char threshold = myotsuOfHistogram(histogram, static_cast<int>(geometry.imagePixels));
+        std::fprintf(stderr, "DEBUG: ghold==%d\r\n", threshold);
+        packed = thresholdGrayPlane(geometry, plane.get(), threshold, plane.get() + geometry.imagePixels, bits,
+                                    DataBinSize);
+    }
     if (packed) {
         TraceLog("TrueCollorBitToOnebit:CreatDataBin sucess DataBinSize==%d\r\n", *DataBinSize);
     } else {
