@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 // ---------------------------------------------------------------------------
@@ -113,6 +114,9 @@ enum class DiffusionMember { FloydSteinberg7351, Burkes, Sierra, Stucki };
 // and leaves, final, when it has been thresholded.
 constexpr int windowRows = 3;
 
+// Floats per window row: the row and the padding diffuseRow reads past it.
+inline std::int64_t windowStride(int width) { return static_cast<std::int64_t>(width) + 4; }
+
 // Thresholds one working row in place; a pixel whose new value is kept is
 // final. Used for the columns and rows outside the diffusing region, whose
 // error is dropped.
@@ -123,12 +127,81 @@ inline void thresholdOnly(float* row, int from, int to, float threshold)
     }
 }
 
+// One share of an error: (e * weight) * scale, or (e * weight) / divisor.
+// e * weight is exact in double (a float times a small integer), so with a
+// power-of-two scale the product equals e * (weight * scale), one
+// multiplication by a constant; and a quotient by 42 of e times a power of
+// two is that power of two times the quotient of e, so one division per
+// pixel serves every cell.
+template <class Kernel>
+constexpr double cellFactor(int weight)
+{
+    return Kernel::divides ? static_cast<double>(weight) : static_cast<double>(weight) * Kernel::scale;
+}
+
+template <class Kernel>
+constexpr bool weightsArePowersOfTwo()
+{
+    for (const KernelCell& cell : Kernel::cells) {
+        if ((cell.weight & (cell.weight - 1)) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(weightsArePowersOfTwo<StuckiKernel>(), "one quotient per pixel needs power-of-two weights");
+
+template <bool FullStrength>
+inline float received(float neighbour, double share, double strength)
+{
+    if constexpr (FullStrength) {
+        // (x) * 1.0 is x: the multiplication by a full strength changes nothing.
+        return static_cast<float>(static_cast<double>(neighbour) + share);
+    } else {
+        return static_cast<float>((static_cast<double>(neighbour) + share) * strength);
+    }
+}
+
+// 255 when the threshold is below the value, else 0. (A branch-free select
+// measured slower: on receipts most runs are white and predict well.)
+inline float thresholded(float value, float threshold)
+{
+    return threshold < value ? 255.0f : 0.0f;
+}
+
+// One kernel cell, unrolled at compile time: the neighbours on the row
+// itself are the two carried in registers, the others are in memory.
+template <class Kernel, bool FullStrength, std::size_t Cell>
+inline void spreadToCell(double unit, double strength, float* const (&rows)[windowRows], int x, float& right1,
+                         float& right2)
+{
+    constexpr KernelCell cell = Kernel::cells[Cell];
+    const double share = unit * cellFactor<Kernel>(cell.weight);
+    if constexpr (cell.dy == 0 && cell.dx == 1) {
+        right1 = received<FullStrength>(right1, share, strength);
+    } else if constexpr (cell.dy == 0 && cell.dx == 2) {
+        right2 = received<FullStrength>(right2, share, strength);
+    } else {
+        static_assert(cell.dy > 0, "only the two pixels to the right receive on the same row");
+        float& neighbour = rows[cell.dy][x + cell.dx];
+        neighbour = received<FullStrength>(neighbour, share, strength);
+    }
+}
+
+template <class Kernel, bool FullStrength, std::size_t... Cells>
+inline void spreadError(double unit, double strength, float* const (&rows)[windowRows], int x, float& right1,
+                        float& right2, std::index_sequence<Cells...>)
+{
+    (spreadToCell<Kernel, FullStrength, Cells>(unit, strength, rows, x, right1, right2), ...);
+}
+
 // The diffusion of one row: thresholds every pixel and spreads the error of
-// those inside the region over `rows[dy]`, the rows below. Every neighbour
-// receives its shares in the order of the source pixels, as in a pass over
-// the whole buffer, so each stored value is the same float. With a strength
-// of exactly 1.0 the final multiplication leaves the double unchanged and is
-// skipped (FullStrength).
+// those inside the region over the row itself and `rows[dy]`, the rows
+// below. Every neighbour receives its shares in the order of the source
+// pixels, as in a pass over the whole buffer, so each stored value is the
+// same float. The two pixels to the right travel in registers, which keeps
+// the chain from one pixel to the next short; the rows below are updated in
+// memory. Window rows carry a few floats of padding past `width`.
 template <class Kernel, bool FullStrength>
 void diffuseRow(float* const (&rows)[windowRows], int width, float threshold, double strength)
 {
@@ -140,21 +213,24 @@ void diffuseRow(float* const (&rows)[windowRows], int width, float threshold, do
         return;
     }
     thresholdOnly(row, 0, first, threshold);
+    float value = row[first];
+    float right1 = row[first + 1];
+    float right2 = row[first + 2];
     for (int x = first; x <= last; ++x) {
-        const float oldValue = row[x];
-        const float newValue = threshold < oldValue ? 255.0f : 0.0f;
+        const float newValue = thresholded(value, threshold);
         row[x] = newValue;
-        const double error = static_cast<double>(oldValue - newValue);
-        for (const KernelCell& cell : Kernel::cells) {
-            const double product = error * static_cast<double>(cell.weight);
-            const double share = Kernel::divides ? product / Kernel::divisor : product * Kernel::scale;
-            float& neighbour = rows[cell.dy][x + cell.dx];
-            if constexpr (FullStrength) {
-                neighbour = static_cast<float>(static_cast<double>(neighbour) + share);
-            } else {
-                neighbour = static_cast<float>((static_cast<double>(neighbour) + share) * strength);
-            }
-        }
+        const double error = static_cast<double>(value - newValue);
+        const double unit = Kernel::divides ? error / Kernel::divisor : error;
+        spreadError<Kernel, FullStrength>(unit, strength, rows, x, right1, right2,
+                                          std::make_index_sequence<std::size(Kernel::cells)>{});
+        value = right1;
+        right1 = right2;
+        right2 = row[x + 3];  // padding past the row is read but never used
+    }
+    // Pixels last + 1 and last + 2 may have received shares: store them.
+    row[last + 1] = value;
+    if (last + 2 < width) {
+        row[last + 2] = right1;
     }
     thresholdOnly(row, last + 1, width, threshold);
 }
@@ -189,7 +265,7 @@ void diffuseAndPack(const unsigned char* gray, const BinarizeGeometry& geometry,
     const int width = geometry.width;
     const int height = geometry.height;
     const std::size_t witsStep = static_cast<std::size_t>(geometry.witsStep);
-    const auto slot = [&](int y) { return window + static_cast<std::ptrdiff_t>(y % windowRows) * width; };
+    const auto slot = [&](int y) { return window + static_cast<std::ptrdiff_t>(y % windowRows) * windowStride(width); };
     for (int y = 0; y < windowRows && y < height; ++y) {
         loadGrayRow(gray + static_cast<std::ptrdiff_t>(width) * y, width, slot(y));
     }
@@ -260,7 +336,7 @@ bool errorDiffusion(DiffusionMember member, int width, int height, int extra, co
     // the output is packed row by row instead of through a plane; the sizes
     // reported are still those of the page.
     const int pixels = static_cast<int>(geometry.imagePixels);
-    ScratchBuffer<float> window = allocateScratch<float>(static_cast<std::int64_t>(width) * windowRows);
+    ScratchBuffer<float> window = allocateScratch<float>(windowStride(width) * windowRows, true);
     if (reportsOnStderr) {
         std::fprintf(stderr, "DEBUG: DibPixcel = %d,width = %d,height = %d.\n", pixels, width, height);
     }
