@@ -11,11 +11,43 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
 constexpr std::int64_t trueColourStride64(std::int64_t width) { return (width * 24 + 31) / 32 * 4; }
 constexpr std::int64_t bitRasterStride64(std::int64_t width) { return (width + 31) / 32 * 4; }
+
+// Byte mask of the listed byte positions of a little-endian 64-bit word.
+constexpr std::uint64_t bytes(std::initializer_list<int> positions)
+{
+    std::uint64_t mask = 0;
+    for (int position : positions) {
+        mask |= 0xFFULL << (8 * position);
+    }
+    return mask;
+}
+
+// Exchanges the first and third byte of eight consecutive pixels (24 bytes,
+// three little-endian words) with shifts and masks: each word's own pairs
+// move by 16 bits, and the two pairs that straddle a word boundary (pixels 2
+// and 5) move by 48 bits between neighbouring words.
+inline void swapEightPixels(unsigned char* pixels)
+{
+    std::uint64_t a, b, c;
+    std::memcpy(&a, pixels, 8);
+    std::memcpy(&b, pixels + 8, 8);
+    std::memcpy(&c, pixels + 16, 8);
+    const std::uint64_t newA = (a & bytes({1, 4, 7})) | ((a >> 16) & bytes({0, 3})) | ((a << 16) & bytes({2, 5})) |
+                               ((b << 48) & bytes({6}));
+    const std::uint64_t newB = (b & bytes({2, 5})) | ((b >> 16) & bytes({1, 4})) | ((b << 16) & bytes({3, 6})) |
+                               ((a >> 48) & bytes({0})) | ((c << 48) & bytes({7}));
+    const std::uint64_t newC = (c & bytes({0, 3, 6})) | ((c >> 16) & bytes({2, 5})) | ((c << 16) & bytes({4, 7})) |
+                               ((b >> 48) & bytes({1}));
+    std::memcpy(pixels, &newA, 8);
+    std::memcpy(pixels + 8, &newB, 8);
+    std::memcpy(pixels + 16, &newC, 8);
+}
 
 }  // namespace
 
@@ -55,7 +87,13 @@ void TrueCollorRGBToBGR(int width, int height, unsigned char* raster)
     unsigned char* row = raster;
     for (int y = 0; y < height; ++y, row += stride) {
         unsigned char* pixel = row;
-        for (int x = 0; x < width; ++x, pixel += 3) {
+        int x = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            for (; x + 8 <= width; x += 8, pixel += 24) {
+                swapEightPixels(pixel);
+            }
+        }
+        for (; x < width; ++x, pixel += 3) {
             const unsigned char first = pixel[0];
             pixel[0] = pixel[2];
             pixel[2] = first;
