@@ -2,10 +2,11 @@
 # configures, builds and then runs.
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
+BUILD_BENCH ?= build-bench
 JOBS       ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-asan test test-plain test-asan test-tsan demo bench fuzz fuzz-build install uninstall clean
+.PHONY: all deps build build-asan test test-plain test-asan test-tsan demo bench bench-build compare fuzz fuzz-build install uninstall clean
 
 all: build
 
@@ -85,6 +86,24 @@ fuzz: fuzz-build
 demo: build
 	scripts/demo $(BUILD)
 
+# Benchmarks: an optimised build (-O2, as shipped) of its own, then Google
+# Benchmark over the colour road; BENCH_ARGS passes options such as
+# --benchmark_filter=Binarize.
+$(BUILD_BENCH)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_BENCH) -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
+	  -DZORVAN_BENCH=ON -DZORVAN_TESTS=OFF $(CMAKE_FLAGS)
+
+bench-build: deps $(BUILD_BENCH)/CMakeCache.txt
+	cmake --build $(BUILD_BENCH) -j $(JOBS)
+
+bench: bench-build
+	$(BUILD_BENCH)/bin/zorvan_bench $(BENCH_ARGS)
+
+# The colour road side by side with Pillow and ImageMagick, the filter's
+# peak memory and its time to the first dot.
+compare: bench-build
+	scripts/compare-perf $(BUILD_BENCH)
+
 install: build
 	cmake --install $(BUILD)
 
@@ -97,4 +116,4 @@ uninstall:
 	done < $(BUILD)/install_manifest.txt
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_TSAN)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_TSAN) $(BUILD_BENCH)
