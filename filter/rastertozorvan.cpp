@@ -96,6 +96,18 @@ struct PageBuffer {
 // field can carry.
 constexpr std::int64_t maxRasterRowBytes = 65535;
 
+// The colour order and colour space are enums in the header, but a stream
+// may carry any 32-bit value there; loading such a value as the enum is
+// undefined, so they are read as plain numbers until they have been checked.
+template <class Enum>
+unsigned rawValue(const Enum& field)
+{
+    static_assert(sizeof(Enum) == sizeof(unsigned));
+    unsigned value;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
 void logHeader(const cups_page_header2_t& header)
 {
     std::fprintf(stderr, "DEBUG: header cupsWidth -- %d.\n", static_cast<int>(header.cupsWidth));
@@ -105,8 +117,8 @@ void logHeader(const cups_page_header2_t& header)
     std::fprintf(stderr, "DEBUG: header cupsBitsPerPixel -- %d.\n", static_cast<int>(header.cupsBitsPerPixel));
     std::fprintf(stderr, "DEBUG: header NumCopies -- %d.\n", header.NumCopies);
     std::fprintf(stderr, "DEBUG: header cupsBitsPerColor -- %d.\n", static_cast<int>(header.cupsBitsPerColor));
-    std::fprintf(stderr, "DEBUG: header cupsColorOrder -- %d.\n", static_cast<int>(header.cupsColorOrder));
-    std::fprintf(stderr, "DEBUG: header cupsColorSpace -- %d.\n", static_cast<int>(header.cupsColorSpace));
+    std::fprintf(stderr, "DEBUG: header cupsColorOrder -- %d.\n", static_cast<int>(rawValue(header.cupsColorOrder)));
+    std::fprintf(stderr, "DEBUG: header cupsColorSpace -- %d.\n", static_cast<int>(rawValue(header.cupsColorSpace)));
     std::fprintf(stderr, "DEBUG: header cupsRowCount -- %d.\n", static_cast<int>(header.cupsRowCount));
     std::fprintf(stderr, "DEBUG: header cupsCompression -- %d.\n", static_cast<int>(header.cupsCompression));
 }
@@ -379,14 +391,14 @@ int rastertozorvanMain(int argc, char* argv[])
         if (header.cupsHeight == 0 || header.cupsBytesPerLine == 0) {
             break;
         }
-        if (header.cupsColorOrder != 0) {
+        if (rawValue(header.cupsColorOrder) != 0) {
             std::fprintf(stderr, "ERROR: Unsupported colour order %u; only chunky pixels (0) can be printed.\n",
-                         header.cupsColorOrder);
+                         rawValue(header.cupsColorOrder));
             return 1;
         }
-        if ((header.cupsColorSpace & ~2u) != 1) {
+        if ((rawValue(header.cupsColorSpace) & ~2u) != 1) {
             std::fprintf(stderr, "ERROR: Unsupported colour space %u; only RGB (1) and black (3) can be printed.\n",
-                         header.cupsColorSpace);
+                         rawValue(header.cupsColorSpace));
             return 1;
         }
         if (!pageSizesAreSound(header, sizes)) {
