@@ -5,7 +5,7 @@ BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-asan test test-plain test-asan demo bench fuzz install uninstall clean
+.PHONY: all deps build build-asan test test-plain test-asan demo bench fuzz fuzz-build install uninstall clean
 
 all: build
 
@@ -34,11 +34,47 @@ test-asan: build-asan
 # The whole suite, in the plain build and under AddressSanitizer + UBSan.
 test: test-plain test-asan
 
+# Coverage-guided fuzzing with libFuzzer (clang), in a build of its own.
+# Each target runs FUZZ_SECONDS on a copy of its seed corpus that grows in
+# $(BUILD_FUZZ)/corpus/<name>; crashes land in $(BUILD_FUZZ)/findings/<name>.
+BUILD_FUZZ   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= settings imaging binarize $(if $(wildcard fuzz/fuzz_raster.cpp),raster)
+FUZZ_FLAGS   ?=
+
+$(BUILD_FUZZ)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DZORVAN_FUZZ=ON -DZORVAN_TESTS=OFF $(CMAKE_FLAGS)
+
+fuzz-build: deps $(BUILD_FUZZ)/CMakeCache.txt
+	cmake --build $(BUILD_FUZZ) -j $(JOBS)
+
+fuzz: fuzz-build
+	@fail=0; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(BUILD_FUZZ)/corpus/$$t $(BUILD_FUZZ)/findings/$$t; \
+	  echo "fuzz: $$t for $(FUZZ_SECONDS) s"; \
+	  if LSAN_OPTIONS=suppressions=$(CURDIR)/fuzz/lsan.supp $(BUILD_FUZZ)/bin/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -close_fd_mask=3 -timeout=10 \
+	      -rss_limit_mb=2048 -artifact_prefix=$(BUILD_FUZZ)/findings/$$t/ -print_final_stats=1 $(FUZZ_FLAGS) \
+	      $(BUILD_FUZZ)/corpus/$$t fuzz/corpus/$$t > $(BUILD_FUZZ)/findings/$$t/log 2>&1; then \
+	    grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' $(BUILD_FUZZ)/findings/$$t/log || true; \
+	  else \
+	    tail -n 60 $(BUILD_FUZZ)/findings/$$t/log; fail=1; \
+	  fi; \
+	done; exit $$fail
+
 demo: build
 	scripts/demo $(BUILD)
 
 install: build
 	cmake --install $(BUILD)
 
+# Removes what `make install` put in place, as listed in the install manifest.
+uninstall:
+	@test -f $(BUILD)/install_manifest.txt || { echo "uninstall: $(BUILD)/install_manifest.txt not found: nothing installed from $(BUILD)"; exit 1; }
+	@while IFS= read -r f || [ -n "$$f" ]; do \
+	  if [ -e "$$f" ] || [ -L "$$f" ]; then rm -f "$$f" && echo "removed $$f"; fi; \
+	  case "$$(dirname "$$f")" in */zorvan) rmdir "$$(dirname "$$f")" 2>/dev/null || true ;; esac; \
+	done < $(BUILD)/install_manifest.txt
+
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)

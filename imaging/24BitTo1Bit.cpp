@@ -5,6 +5,7 @@
 #include "imaging/ImageBuffer.h"
 #include "imaging/otsu.h"
 
+#include <bit>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -61,12 +62,12 @@ void TrueCollorRGBToBGR(int width, int height, unsigned char* raster)
     }
 }
 
-bool CreatDataBin(const unsigned char* gray, int width, int rows, unsigned char* bits, int* DataBinSize)
+bool beginPackedRows(int width, int rows, const unsigned char* bits, int* DataBinSize)
 {
     if (DataBinSize == nullptr) {
         return false;
     }
-    if (gray == nullptr || bits == nullptr) {
+    if (bits == nullptr) {
         std::fprintf(stderr, "DEBUG: CreatDataBin pImageDate==NULL\r\n");
         *DataBinSize = 0;
         return false;
@@ -82,22 +83,74 @@ bool CreatDataBin(const unsigned char* gray, int width, int rows, unsigned char*
                      static_cast<int>(witsStep), rows, *DataBinSize);
         return false;
     }
+    return true;
+}
 
-    // Everything starts white; only an exact 0 clears a bit, so gray levels
-    // other than 0 and 255 and the row padding stay white.
-    std::memset(bits, 0xFF, static_cast<std::size_t>(size));
-    const unsigned char* grayRow = gray;
-    unsigned char* bitRow = bits;
-    for (int y = 0; y < rows; ++y, grayRow += width, bitRow += witsStep) {
-        for (int x = 0; x < width; ++x) {
-            if (grayRow[x] == 0) {
-                bitRow[x >> 3] &= static_cast<unsigned char>(~(0x80u >> (x & 7)));
-            }
+void packWhiteFlags(const unsigned char* flags, int width, unsigned char* bitRow)
+{
+    const int witsStep = static_cast<int>(bitRasterStride64(width));
+    int x = 0;
+    unsigned char* out = bitRow;
+    if constexpr (std::endian::native == std::endian::little) {
+        // Eight flags at a time: the top bit of each byte says "nonzero", and
+        // one multiplication gathers the eight top bits into one byte, the
+        // first pixel in bit 7. The bit positions of the partial products are
+        // all distinct, so nothing carries into the byte that is kept.
+        constexpr std::uint64_t low7 = 0x7F7F7F7F7F7F7F7FULL;
+        constexpr std::uint64_t top = 0x8080808080808080ULL;
+        for (; x + 8 <= width; x += 8) {
+            std::uint64_t v;
+            std::memcpy(&v, flags + x, sizeof v);
+            const std::uint64_t nonzero = (((v & low7) + low7) | v) & top;
+            *out++ = static_cast<unsigned char>(((nonzero >> 7) * 0x8040201008040201ULL) >> 56);
         }
     }
+    for (; x + 8 <= width; x += 8) {
+        unsigned char byte = 0;
+        for (int i = 0; i < 8; ++i) {
+            byte = static_cast<unsigned char>(byte | ((flags[x + i] != 0 ? 0x80u : 0u) >> i));
+        }
+        *out++ = byte;
+    }
+    if (x < width) {
+        // The last, partial byte: its padding bits stay set.
+        unsigned char byte = 0xFF;
+        for (int i = 0; x + i < width; ++i) {
+            if (flags[x + i] == 0) {
+                byte = static_cast<unsigned char>(byte & ~(0x80u >> i));
+            }
+        }
+        *out++ = byte;
+    }
+    std::memset(out, 0xFF, static_cast<std::size_t>(bitRow + witsStep - out));
+}
 
-    *DataBinSize = static_cast<int>(size);
+void endPackedRows(int width, int rows, int* DataBinSize)
+{
+    *DataBinSize = static_cast<int>(bitRasterStride64(width) * rows);
     std::fprintf(stderr, "DEBUG: saveOneBitBmpFile witsStep*nHeightAcual)=m = %d\r\n", *DataBinSize);
+}
+
+bool CreatDataBin(const unsigned char* gray, int width, int rows, unsigned char* bits, int* DataBinSize)
+{
+    if (DataBinSize == nullptr) {
+        return false;
+    }
+    if (gray == nullptr) {
+        std::fprintf(stderr, "DEBUG: CreatDataBin pImageDate==NULL\r\n");
+        *DataBinSize = 0;
+        return false;
+    }
+    if (!beginPackedRows(width, rows, bits, DataBinSize)) {
+        return false;
+    }
+    // Only an exact 0 clears a bit: gray levels other than 0 and 255 and the
+    // row padding stay white.
+    const std::size_t witsStep = static_cast<std::size_t>(bitRasterStride64(width));
+    for (int y = 0; y < rows; ++y) {
+        packWhiteFlags(gray + static_cast<std::size_t>(width) * y, width, bits + witsStep * y);
+    }
+    endPackedRows(width, rows, DataBinSize);
     return true;
 }
 
@@ -106,29 +159,56 @@ void DoTurnOver(unsigned char* buffer, int length)
     if (buffer == nullptr || length <= 0) {
         return;
     }
-    for (int i = 0; i < length; ++i) {
+    // Eight bytes at a time; the complement does not care about byte order.
+    int i = 0;
+    for (; i + 8 <= length; i += 8) {
+        std::uint64_t v;
+        std::memcpy(&v, buffer + i, sizeof v);
+        v = ~v;
+        std::memcpy(buffer + i, &v, sizeof v);
+    }
+    for (; i < length; ++i) {
         buffer[i] = static_cast<unsigned char>(~buffer[i]);
     }
 }
 
-void thresholdPlane(const BinarizeGeometry& geometry, const unsigned char* raster, unsigned int selector,
-                    unsigned char threshold, ChannelOrder order, unsigned char* plane)
+namespace {
+
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("tree-vectorize")))
+#endif
+void whiteAbove(const unsigned char* __restrict gray, int width, unsigned char threshold,
+                unsigned char* __restrict flags)
+{
+    for (int x = 0; x < width; ++x) {
+        flags[x] = gray[x] > threshold ? 1 : 0;
+    }
+}
+
+}  // namespace
+
+bool thresholdRows(const BinarizeGeometry& geometry, const unsigned char* raster, unsigned int selector,
+                   unsigned char threshold, ChannelOrder order, unsigned char* scratch, unsigned char* bits,
+                   int* DataBinSize)
 {
     const int width = geometry.width;
-    const int blue = order == ChannelOrder::FirstByteBlue ? 0 : 2;
-    const int red = 2 - blue;
-    const unsigned char* row = raster;
-    unsigned char* out = plane;
-    for (int y = 0; y < geometry.height; ++y, row += geometry.rasterStride, out += width) {
-        const unsigned char* pixel = row;
-        for (int x = 0; x < width; ++x, pixel += 3) {
-            unsigned char gray;
-            RGB2Gray(&gray, pixel[blue], pixel[1], pixel[red], selector);
-            out[x] = gray > threshold ? 255 : 0;
-        }
+    if (!beginPackedRows(width, geometry.rows, bits, DataBinSize)) {
+        return false;
     }
-    const std::int64_t extraBytes = static_cast<std::int64_t>(geometry.rows - geometry.height) * width;
-    std::memset(out, 255, static_cast<std::size_t>(extraBytes));
+    unsigned char* gray = scratch;
+    unsigned char* flags = scratch + width;
+    const bool firstByteBlue = order == ChannelOrder::FirstByteBlue;
+    const std::size_t witsStep = static_cast<std::size_t>(geometry.witsStep);
+    unsigned char* bitRow = bits;
+    const unsigned char* row = raster;
+    for (int y = 0; y < geometry.height; ++y, row += geometry.rasterStride, bitRow += witsStep) {
+        RGB2GrayRow(row, width, selector, firstByteBlue, gray);
+        whiteAbove(gray, width, threshold, flags);
+        packWhiteFlags(flags, width, bitRow);
+    }
+    std::memset(bitRow, 0xFF, witsStep * static_cast<std::size_t>(geometry.rows - geometry.height));
+    endPackedRows(width, geometry.rows, DataBinSize);
+    return true;
 }
 
 bool TrueCollorBitToOnebit(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
@@ -142,17 +222,18 @@ bool TrueCollorBitToOnebit(int width, int height, int extra, const unsigned char
         *DataBinSize = 0;
         return false;
     }
-    ScratchBuffer<unsigned char> plane = allocateScratch<unsigned char>(geometry.planePixels);
-    if (!plane) {
+    // Rows are binarized and packed one at a time: two rows of scratch
+    // instead of a plane of the page.
+    ScratchBuffer<unsigned char> scratch = allocateScratch<unsigned char>(thresholdRowsScratch(width));
+    if (!scratch) {
         TraceLog("TrueCollorBitToOnebit GrayData==NULL\r\n");
         return false;
     }
 
     const unsigned char threshold = myotsu(width, height, raster, selector);
     std::fprintf(stderr, "DEBUG: ghold==%d\r\n", threshold);
-    thresholdPlane(geometry, raster, selector, threshold, ChannelOrder::FirstByteBlue, plane.get());
-
-    const bool packed = CreatDataBin(plane.get(), width, geometry.rows, bits, DataBinSize);
+    const bool packed = thresholdRows(geometry, raster, selector, threshold, ChannelOrder::FirstByteBlue,
+                                      scratch.get(), bits, DataBinSize);
     if (packed) {
         TraceLog("TrueCollorBitToOnebit:CreatDataBin sucess DataBinSize==%d\r\n", *DataBinSize);
     } else {

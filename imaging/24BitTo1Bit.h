@@ -33,8 +33,25 @@ bool binarizeGeometry(int width, int height, int extra, BinarizeGeometry* geomet
 // halftone take byte 2 as blue.
 enum class ChannelOrder { FirstByteBlue, ThirdByteBlue };
 
-// Fills a two-level plane of geometry.rows rows: image pixels whose gray
-// value is above `threshold` are white (255), the others black (0); the
-// extra rows below the image are white.
-void thresholdPlane(const BinarizeGeometry& geometry, const unsigned char* raster, unsigned int selector,
-                    unsigned char threshold, ChannelOrder order, unsigned char* plane);
+// Row-wise packing, for binarizers that make their pixels a row at a time
+// and need no plane of the whole page. Together the three steps give the
+// bits, the size and the messages CreatDataBin gives for the same plane:
+// beginPackedRows checks what CreatDataBin checks (a null bit raster, a size
+// other than witsStep x rows) and reports and fails as it does;
+// packWhiteFlags writes one row (a nonzero flag is a white pixel, an exact 0
+// a black one, padding bits set); endPackedRows sets *DataBinSize and writes
+// the success line.
+bool beginPackedRows(int width, int rows, const unsigned char* bits, int* DataBinSize);
+void packWhiteFlags(const unsigned char* flags, int width, unsigned char* bitRow);
+void endPackedRows(int width, int rows, int* DataBinSize);
+
+// Bytes of row scratch thresholdRows needs for `width` pixels.
+inline std::int64_t thresholdRowsScratch(int width) { return static_cast<std::int64_t>(width) * 2; }
+
+// Binarizes against a global threshold straight into the bit raster: a pixel
+// is white when its gray value is above `threshold`; the extra rows below
+// the image are white. `scratch` holds thresholdRowsScratch(width) bytes.
+// Returns what CreatDataBin would return for the equivalent plane.
+bool thresholdRows(const BinarizeGeometry& geometry, const unsigned char* raster, unsigned int selector,
+                   unsigned char threshold, ChannelOrder order, unsigned char* scratch, unsigned char* bits,
+                   int* DataBinSize);

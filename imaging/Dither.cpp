@@ -5,6 +5,8 @@
 #include "imaging/GrayAlgorithm.h"
 #include "imaging/ImageBuffer.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 // 4 x the recursive Bayer index: the multiples of 4 from 0 to 252, each once.
@@ -48,6 +50,26 @@ struct DitherMessages {
     const char* packed;  // takes the size
 };
 
+// White where the row's threshold is at most the gray value; whole periods
+// of the table at a time, so that the inner loop has a fixed length.
+template <int N>
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("tree-vectorize")))
+#endif
+void ditherRow(const unsigned char* __restrict gray, int width, const unsigned char (&thresholds)[N],
+               unsigned char* __restrict flags)
+{
+    int x = 0;
+    for (; x + N <= width; x += N) {
+        for (int i = 0; i < N; ++i) {
+            flags[x + i] = thresholds[i] <= gray[x + i] ? 1 : 0;
+        }
+    }
+    for (int i = 0; x < width; ++x, ++i) {
+        flags[x] = thresholds[i] <= gray[x] ? 1 : 0;
+    }
+}
+
 // Ordered dithering with an N x N table; the table's row index is the
 // pixel's column and its column index the pixel's row.
 template <int N>
@@ -62,30 +84,35 @@ bool ditherBayer(const int (&table)[N][N], const DitherMessages& messages, int w
         *DataBinSize = 0;
         return false;
     }
-    ScratchBuffer<unsigned char> plane = allocateScratch<unsigned char>(geometry.planePixels);
-    if (!plane) {
+    // One row of gray values and one of white flags; each row is dithered
+    // and packed straight into the bit raster.
+    ScratchBuffer<unsigned char> scratch = allocateScratch<unsigned char>(static_cast<std::int64_t>(width) * 2);
+    if (!scratch) {
         TraceLog("%s", messages.allocationFailed);
         *DataBinSize = 0;
         return false;
     }
 
-    const unsigned char* row = raster;
-    unsigned char* out = plane.get();
-    for (int y = 0; y < height; ++y, row += geometry.rasterStride, out += width) {
-        const int tableColumn = y % N;
-        const unsigned char* pixel = row;
-        for (int x = 0, tableRow = 0; x < width; ++x, pixel += 3) {
-            unsigned char gray;
-            RGB2Gray(&gray, pixel[0], pixel[1], pixel[2], selector);
-            out[x] = table[tableRow][tableColumn] <= gray ? 255 : 0;
-            if (++tableRow == N) {
-                tableRow = 0;
+    bool packed = beginPackedRows(width, geometry.rows, bits, DataBinSize);
+    if (packed) {
+        unsigned char* gray = scratch.get();
+        unsigned char* flags = gray + width;
+        const std::size_t witsStep = static_cast<std::size_t>(geometry.witsStep);
+        unsigned char* bitRow = bits;
+        const unsigned char* row = raster;
+        for (int y = 0; y < height; ++y, row += geometry.rasterStride, bitRow += witsStep) {
+            // The thresholds of this row, one per column of the table's period.
+            unsigned char thresholds[N];
+            for (int i = 0; i < N; ++i) {
+                thresholds[i] = static_cast<unsigned char>(table[i][y % N]);
             }
+            RGB2GrayRow(row, width, selector, true, gray);
+            ditherRow<N>(gray, width, thresholds, flags);
+            packWhiteFlags(flags, width, bitRow);
         }
+        std::memset(bitRow, 0xFF, witsStep * static_cast<std::size_t>(geometry.rows - height));
+        endPackedRows(width, geometry.rows, DataBinSize);
     }
-    std::memset(out, 255, static_cast<std::size_t>(geometry.planePixels - geometry.imagePixels));
-
-    const bool packed = CreatDataBin(plane.get(), width, geometry.rows, bits, DataBinSize);
     if (packed) {
         TraceLog(messages.packed, *DataBinSize);
     } else {

@@ -20,3 +20,15 @@ void rgb2GrayChanelGreen(unsigned char* out, int b, int g, int r);
 
 float lightness(int b, int g, int r);
 double MyPow(double base, double exponent);
+
+// Gray value of every pixel of one row of a true-colour raster: out[x] is
+// exactly RGB2Gray of pixel x, with byte 0 of each pixel in the blue
+// position when `firstByteBlue` is true and byte 2 otherwise. Selector 12,
+// the one every page binarization uses, runs in a vectorisable form.
+void RGB2GrayRow(const unsigned char* pixels, int width, unsigned int selector, bool firstByteBlue,
+                 unsigned char* out);
+
+// RGB2GrayRow over `height` rows of a raster with `rasterStride` bytes per
+// row, into a plane of `width` bytes per row (byte 0 in the blue position).
+void RGB2GrayPlane(const unsigned char* raster, int width, int height, int rasterStride, unsigned int selector,
+                   unsigned char* plane);

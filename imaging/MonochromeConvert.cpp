@@ -65,8 +65,10 @@ bool MonochromeConvert(int width, int height, const unsigned char* raster, unsig
         *DataBinSize = 0;
         return false;
     }
-    ScratchBuffer<unsigned char> plane = allocateScratch<unsigned char>(geometry.planePixels);
-    if (!plane) {
+    // Rows are binarized and packed one at a time instead of through a plane
+    // of the page.
+    ScratchBuffer<unsigned char> scratch = allocateScratch<unsigned char>(thresholdRowsScratch(width));
+    if (!scratch) {
         TraceLog("MonochromeConvert GrayData==NULL\r\n");
         *DataBinSize = 0;
         return false;
@@ -74,17 +76,17 @@ bool MonochromeConvert(int width, int height, const unsigned char* raster, unsig
 
     const unsigned char threshold = MonochromeConvertOtsu(width, height, raster, selector);
     TraceLog("MonochromeConvertOtsu  ghold==%d\r\n", threshold);
-    thresholdPlane(geometry, raster, selector, threshold, ChannelOrder::FirstByteBlue, plane.get());
 
     TraceLog("MonochromeConvert:before CreatDataBin\r\n");
-    const bool packed = CreatDataBin(plane.get(), width, height, bits, DataBinSize);
+    const bool packed = thresholdRows(geometry, raster, selector, threshold, ChannelOrder::FirstByteBlue,
+                                      scratch.get(), bits, DataBinSize);
     TraceLog("MonochromeConvert:after CreatDataBin\r\n");
     if (packed) {
         TraceLog("MonochromeConvert:CreatDataBin sucess DataBinSize==%d\r\n", *DataBinSize);
     } else {
         TraceLog("MonochromeConvert:CreatDataBin failed \r\n");
     }
-    plane.reset();
+    scratch.reset();
     TraceLog("MonochromeConvert:after GrayData\r\n");
     return packed;
 }

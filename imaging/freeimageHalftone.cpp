@@ -29,17 +29,18 @@ bool Threshold(int width, int height, int extra, const unsigned char* raster, un
         *DataBinSize = 0;
         return false;
     }
-    ScratchBuffer<unsigned char> plane = allocateScratch<unsigned char>(geometry.planePixels);
-    if (!plane) {
+    // Rows are binarized and packed one at a time instead of through a plane
+    // of the page.
+    ScratchBuffer<unsigned char> scratch = allocateScratch<unsigned char>(thresholdRowsScratch(width));
+    if (!scratch) {
         TraceLog("TrueCollorBitToOnebit GrayData==NULL\r\n");
         return false;
     }
 
     const unsigned char threshold = static_cast<unsigned char>(GetThreshholdByManual() & 0xFF);
     std::fprintf(stderr, "DEBUG: ghold==%d\r\n", threshold);
-    thresholdPlane(geometry, raster, selector, threshold, ChannelOrder::ThirdByteBlue, plane.get());
-
-    const bool packed = CreatDataBin(plane.get(), width, geometry.rows, bits, DataBinSize);
+    const bool packed = thresholdRows(geometry, raster, selector, threshold, ChannelOrder::ThirdByteBlue,
+                                      scratch.get(), bits, DataBinSize);
     if (!packed) {
         TraceLog("TrueCollorBitToOnebit:CreatDataBin failed \r\n");
     }

@@ -4,6 +4,7 @@
 #include "imaging/24BitTo1Bit.h"
 #include "imaging/GrayAlgorithm.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace {
@@ -33,15 +34,17 @@ unsigned char selectThreshold(const int histogram[256], std::int64_t pixelCount)
     int best = 0;
     float maxVariance = 0.0f;
     for (int t = 0; t < 256; ++t) {
+        // The classes are re-summed for every candidate, in increasing level
+        // order, exactly as the criterion is defined; only the branch on the
+        // class is taken out of the loop.
         float w0 = 0.0f, s0 = 0.0f, w1 = 0.0f, s1 = 0.0f;
-        for (int i = 0; i < 256; ++i) {
-            if (i <= t) {
-                w0 += probability[i];
-                s0 += static_cast<float>(i) * probability[i];
-            } else {
-                w1 += probability[i];
-                s1 += static_cast<float>(i) * probability[i];
-            }
+        for (int i = 0; i <= t; ++i) {
+            w0 += probability[i];
+            s0 += static_cast<float>(i) * probability[i];
+        }
+        for (int i = t + 1; i < 256; ++i) {
+            w1 += probability[i];
+            s1 += static_cast<float>(i) * probability[i];
         }
         // An empty class gives 0/0: a NaN variance that never wins.
         const float mean0 = s0 / w0;
@@ -69,14 +72,31 @@ void grayHistogram(int width, int height, const unsigned char* raster, unsigned 
     if (raster == nullptr || !binarizeGeometry(width, height, 0, &geometry)) {
         return;
     }
+    // Gray values a block at a time into a small stack buffer, counted into
+    // four histograms in turn so that runs of one level (white paper) do not
+    // wait on the same counter; the four are summed at the end.
+    constexpr int block = 512;
+    unsigned char gray[block];
+    int partial[4][256] = {};
     const unsigned char* row = raster;
     for (int y = 0; y < height; ++y, row += geometry.rasterStride) {
-        const unsigned char* pixel = row;
-        for (int x = 0; x < width; ++x, pixel += 3) {
-            unsigned char gray;
-            RGB2Gray(&gray, pixel[0], pixel[1], pixel[2], selector);
-            ++histogram[gray];
+        for (int x = 0; x < width; x += block) {
+            const int count = width - x < block ? width - x : block;
+            RGB2GrayRow(row + static_cast<std::ptrdiff_t>(3) * x, count, selector, true, gray);
+            int i = 0;
+            for (; i + 4 <= count; i += 4) {
+                ++partial[0][gray[i]];
+                ++partial[1][gray[i + 1]];
+                ++partial[2][gray[i + 2]];
+                ++partial[3][gray[i + 3]];
+            }
+            for (; i < count; ++i) {
+                ++partial[0][gray[i]];
+            }
         }
+    }
+    for (int level = 0; level < 256; ++level) {
+        histogram[level] = partial[0][level] + partial[1][level] + partial[2][level] + partial[3][level];
     }
 }
 
