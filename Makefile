@@ -2,10 +2,11 @@
 # configures, builds and then runs.
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
+BUILD_BENCH ?= build-bench
 JOBS       ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-asan test test-plain test-asan demo bench fuzz fuzz-build install uninstall clean
+.PHONY: all deps build build-asan test test-plain test-asan test-tsan demo bench bench-build compare fuzz fuzz-build install uninstall clean
 
 all: build
 
@@ -30,6 +31,26 @@ test-plain: build
 test-asan: build-asan
 	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
+
+# ThreadSanitizer over the tests that run the filter's two threads (status
+# monitor and main): the job loop, monitor, copy, page-road and printer-fault
+# tests (each runs the TSan-built filter) and the in-process raster fuzz
+# smoke. Only what those tests need is built. Two tests stay out: the
+# many-run channel stress test and a test that expects two main-thread log
+# lines back to back are timing-bound, and TSan's slowdown breaks their timing
+# without any race.
+BUILD_TSAN   ?= build-tsan
+TSAN_TARGETS ?= rastertozorvan zorvan-printer filter_tests reliability_tests fuzz_raster
+TSAN_TESTS   ?= ^(StatusMonitor|Copies|JobLoop|OneBitRoad|PrinterChannel|GrayPages|PaperSaving|PrinterFaults|JobCancel|BadInput)\.|^fuzz_smoke_raster$$
+TSAN_SKIP    ?= ^(PrinterChannel.NoStatusQueryLandsInsidePageBytes|JobLoop.HeaderAndRowSizeLinesOfAPage)$$
+
+$(BUILD_TSAN)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVAN_TSAN=ON $(CMAKE_FLAGS)
+
+test-tsan: deps $(BUILD_TSAN)/CMakeCache.txt
+	cmake --build $(BUILD_TSAN) -j $(JOBS) --target $(TSAN_TARGETS)
+	cd $(BUILD_TSAN) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)' -E '$(TSAN_SKIP)'
 
 # The whole suite, in the plain build and under AddressSanitizer + UBSan.
 test: test-plain test-asan
@@ -65,6 +86,24 @@ fuzz: fuzz-build
 demo: build
 	scripts/demo $(BUILD)
 
+# Benchmarks: an optimised build (-O2, as shipped) of its own, then Google
+# Benchmark over the colour road; BENCH_ARGS passes options such as
+# --benchmark_filter=Binarize.
+$(BUILD_BENCH)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_BENCH) -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
+	  -DZORVAN_BENCH=ON -DZORVAN_TESTS=OFF $(CMAKE_FLAGS)
+
+bench-build: deps $(BUILD_BENCH)/CMakeCache.txt
+	cmake --build $(BUILD_BENCH) -j $(JOBS)
+
+bench: bench-build
+	$(BUILD_BENCH)/bin/zorvan_bench $(BENCH_ARGS)
+
+# The colour road side by side with Pillow and ImageMagick, the filter's
+# peak memory and its time to the first dot.
+compare: bench-build
+	scripts/compare-perf $(BUILD_BENCH)
+
 install: build
 	cmake --install $(BUILD)
 
@@ -77,4 +116,4 @@ uninstall:
 	done < $(BUILD)/install_manifest.txt
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_TSAN) $(BUILD_BENCH)

@@ -2,6 +2,7 @@
 //   zorvan-road page FILE HEIGHT       writes the receipt page as a binary PPM
 //   zorvan-road time SETTING HEIGHT N  times the colour road N times, prints
 //                                      "best_ms median_ms"
+//   zorvan-road memcpy HEIGHT N        times a copy of the page, same output
 //   zorvan-road rss SETTING HEIGHT     runs the road once on a page read into
 //                                      a page buffer as the filter does and
 //                                      prints the peak resident size in KiB
@@ -61,6 +62,23 @@ int timeRoad(int setting, int height, int repetitions)
     return 0;
 }
 
+int timeMemcpy(int height, int repetitions)
+{
+    const std::vector<unsigned char> page = makeReceiptPage(pageWidth, height);
+    std::vector<unsigned char> copy(page.size());
+    std::vector<double> times;
+    for (int i = 0; i < repetitions; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        std::memcpy(copy.data(), page.data(), page.size());
+        const auto end = std::chrono::steady_clock::now();
+        times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    // Keep the copy observable so that it is not optimised away.
+    std::printf("%.3f %.3f %d\n", times.front(), times[times.size() / 2], copy[copy.size() / 2] & 1);
+    return 0;
+}
+
 long peakResidentKiB()
 {
     rusage usage{};
@@ -100,9 +118,14 @@ int main(int argc, char** argv)
     if (mode == "time" && argc == 5) {
         return timeRoad(std::atoi(argv[2]), std::atoi(argv[3]), std::max(1, std::atoi(argv[4])));
     }
+    if (mode == "memcpy" && argc == 4) {
+        return timeMemcpy(std::atoi(argv[2]), std::max(1, std::atoi(argv[3])));
+    }
     if (mode == "rss" && argc == 4) {
         return roadResident(std::atoi(argv[2]), std::atoi(argv[3]));
     }
-    std::fprintf(stdout, "usage: zorvan-road page FILE HEIGHT | time SETTING HEIGHT N | rss SETTING HEIGHT\n");
+    std::fprintf(stdout,
+                 "usage: zorvan-road page FILE HEIGHT | time SETTING HEIGHT N | memcpy HEIGHT N | "
+                 "rss SETTING HEIGHT\n");
     return 2;
 }

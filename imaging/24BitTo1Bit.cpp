@@ -1,6 +1,7 @@
 #include "imaging/24BitTo1Bit.h"
 
 #include "diagnostics/middleDataSave.h"
+#include "filter/Functions.h"
 #include "imaging/GrayAlgorithm.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/otsu.h"
@@ -10,11 +11,43 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
 constexpr std::int64_t trueColourStride64(std::int64_t width) { return (width * 24 + 31) / 32 * 4; }
 constexpr std::int64_t bitRasterStride64(std::int64_t width) { return (width + 31) / 32 * 4; }
+
+// Byte mask of the listed byte positions of a little-endian 64-bit word.
+constexpr std::uint64_t bytes(std::initializer_list<int> positions)
+{
+    std::uint64_t mask = 0;
+    for (int position : positions) {
+        mask |= 0xFFULL << (8 * position);
+    }
+    return mask;
+}
+
+// Exchanges the first and third byte of eight consecutive pixels (24 bytes,
+// three little-endian words) with shifts and masks: each word's own pairs
+// move by 16 bits, and the two pairs that straddle a word boundary (pixels 2
+// and 5) move by 48 bits between neighbouring words.
+inline void swapEightPixels(unsigned char* pixels)
+{
+    std::uint64_t a, b, c;
+    std::memcpy(&a, pixels, 8);
+    std::memcpy(&b, pixels + 8, 8);
+    std::memcpy(&c, pixels + 16, 8);
+    const std::uint64_t newA = (a & bytes({1, 4, 7})) | ((a >> 16) & bytes({0, 3})) | ((a << 16) & bytes({2, 5})) |
+                               ((b << 48) & bytes({6}));
+    const std::uint64_t newB = (b & bytes({2, 5})) | ((b >> 16) & bytes({1, 4})) | ((b << 16) & bytes({3, 6})) |
+                               ((a >> 48) & bytes({0})) | ((c << 48) & bytes({7}));
+    const std::uint64_t newC = (c & bytes({0, 3, 6})) | ((c >> 16) & bytes({2, 5})) | ((c << 16) & bytes({4, 7})) |
+                               ((b >> 48) & bytes({1}));
+    std::memcpy(pixels, &newA, 8);
+    std::memcpy(pixels + 8, &newB, 8);
+    std::memcpy(pixels + 16, &newC, 8);
+}
 
 }  // namespace
 
@@ -54,7 +87,13 @@ void TrueCollorRGBToBGR(int width, int height, unsigned char* raster)
     unsigned char* row = raster;
     for (int y = 0; y < height; ++y, row += stride) {
         unsigned char* pixel = row;
-        for (int x = 0; x < width; ++x, pixel += 3) {
+        int x = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            for (; x + 8 <= width; x += 8, pixel += 24) {
+                swapEightPixels(pixel);
+            }
+        }
+        for (; x < width; ++x, pixel += 3) {
             const unsigned char first = pixel[0];
             pixel[0] = pixel[2];
             pixel[2] = first;
@@ -211,6 +250,25 @@ bool thresholdRows(const BinarizeGeometry& geometry, const unsigned char* raster
     return true;
 }
 
+bool thresholdGrayPlane(const BinarizeGeometry& geometry, const unsigned char* grayPlane, unsigned char threshold,
+                        unsigned char* flags, unsigned char* bits, int* DataBinSize)
+{
+    const int width = geometry.width;
+    if (!beginPackedRows(width, geometry.rows, bits, DataBinSize)) {
+        return false;
+    }
+    const std::size_t witsStep = static_cast<std::size_t>(geometry.witsStep);
+    unsigned char* bitRow = bits;
+    const unsigned char* gray = grayPlane;
+    for (int y = 0; y < geometry.height; ++y, gray += width, bitRow += witsStep) {
+        whiteAbove(gray, width, threshold, flags);
+        packWhiteFlags(flags, width, bitRow);
+    }
+    std::memset(bitRow, 0xFF, witsStep * static_cast<std::size_t>(geometry.rows - geometry.height));
+    endPackedRows(width, geometry.rows, DataBinSize);
+    return true;
+}
+
 bool TrueCollorBitToOnebit(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
                            unsigned char* bits, int* DataBinSize)
 {
@@ -222,18 +280,31 @@ bool TrueCollorBitToOnebit(int width, int height, int extra, const unsigned char
         *DataBinSize = 0;
         return false;
     }
-    // Rows are binarized and packed one at a time: two rows of scratch
-    // instead of a plane of the page.
-    ScratchBuffer<unsigned char> scratch = allocateScratch<unsigned char>(thresholdRowsScratch(width));
-    if (!scratch) {
+    // The gray plane of the page and one row of white flags. Each pixel's
+    // gray value is computed once, for the histogram, and kept for the
+    // classification; the rows are packed straight into the bit raster.
+    ScratchBuffer<unsigned char> plane = allocateScratch<unsigned char>(geometry.imagePixels + width);
+    if (!plane) {
         TraceLog("TrueCollorBitToOnebit GrayData==NULL\r\n");
         return false;
     }
 
-    const unsigned char threshold = myotsu(width, height, raster, selector);
-    std::fprintf(stderr, "DEBUG: ghold==%d\r\n", threshold);
-    const bool packed = thresholdRows(geometry, raster, selector, threshold, ChannelOrder::FirstByteBlue,
-                                      scratch.get(), bits, DataBinSize);
+    bool packed;
+    const unsigned int manual = static_cast<unsigned int>(GetThreshholdByManual());
+    if (manual != 0) {
+        // myotsu does not look at the image then.
+        const unsigned char threshold = static_cast<unsigned char>(manual & 0xFF);
+        std::fprintf(stderr, "DEBUG: ghold==%d\r\n", threshold);
+        packed = thresholdRows(geometry, raster, selector, threshold, ChannelOrder::FirstByteBlue, plane.get(), bits,
+                               DataBinSize);
+    } else {
+        int histogram[256];
+        grayPlaneHistogram(width, height, raster, selector, plane.get(), histogram);
+        const unsigned char threshold = myotsuOfHistogram(histogram, static_cast<int>(geometry.imagePixels));
+        std::fprintf(stderr, "DEBUG: ghold==%d\r\n", threshold);
+        packed = thresholdGrayPlane(geometry, plane.get(), threshold, plane.get() + geometry.imagePixels, bits,
+                                    DataBinSize);
+    }
     if (packed) {
         TraceLog("TrueCollorBitToOnebit:CreatDataBin sucess DataBinSize==%d\r\n", *DataBinSize);
     } else {

@@ -55,3 +55,8 @@ inline std::int64_t thresholdRowsScratch(int width) { return static_cast<std::in
 bool thresholdRows(const BinarizeGeometry& geometry, const unsigned char* raster, unsigned int selector,
                    unsigned char threshold, ChannelOrder order, unsigned char* scratch, unsigned char* bits,
                    int* DataBinSize);
+
+// The same from a gray plane already made (width bytes per image row);
+// `flags` is one row of scratch.
+bool thresholdGrayPlane(const BinarizeGeometry& geometry, const unsigned char* grayPlane, unsigned char threshold,
+                        unsigned char* flags, unsigned char* bits, int* DataBinSize);

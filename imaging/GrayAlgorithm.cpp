@@ -65,15 +65,23 @@ inline float rec709(int b, int g, int r)
 // first-level cache, large enough to amortise the loop set-up.
 constexpr int grayBlock = 64;
 
-// Selector 12 for one block of at most grayBlock pixels. The channels are
-// first widened into separate arrays so that both loops run on whole
-// vectors; each lane performs exactly the single-precision operations of
-// rec709 in the same order, so the bits are those of the scalar formula.
-template <int Blue>
+// The two formulas the page binarizations use, for the block conversion.
+struct Rec709Formula {  // selector 12, what every page binarizer is given
+    static unsigned char gray(int b, int g, int r) { return truncatedByte(rec709(b, g, r)); }
+};
+struct TypicalFormula {  // selector 0, also what the manual threshold's setting usually selects
+    static unsigned char gray(int b, int g, int r) { return truncatedByte(typical(b, g, r)); }
+};
+
+// One block of at most grayBlock pixels. The channels are first widened into
+// separate arrays so that both loops run on whole vectors; each lane performs
+// exactly the operations of the scalar formula in the same order and
+// precision, so the bits are those of RGB2Gray.
+template <class Formula, int Blue>
 #if defined(__GNUC__) && !defined(__clang__)
 __attribute__((optimize("tree-vectorize")))
 #endif
-void rec709Block(const unsigned char* __restrict pixels, int count, unsigned char* __restrict out)
+void grayOfBlock(const unsigned char* __restrict pixels, int count, unsigned char* __restrict out)
 {
     int b[grayBlock], g[grayBlock], r[grayBlock];
     constexpr int blue = Blue;
@@ -84,10 +92,21 @@ void rec709Block(const unsigned char* __restrict pixels, int count, unsigned cha
         r[i] = pixels[3 * i + red];
     }
     for (int i = 0; i < count; ++i) {
-        const float v = ((0.2126f * static_cast<float>(r[i]) + 0.7152f * static_cast<float>(g[i])) +
-                         0.0722f * static_cast<float>(b[i])) +
-                        0.5f;
-        out[i] = static_cast<unsigned char>(static_cast<int>(v));
+        out[i] = Formula::gray(b[i], g[i], r[i]);
+    }
+}
+
+template <class Formula>
+void grayOfRow(const unsigned char* pixels, int width, bool firstByteBlue, unsigned char* out)
+{
+    for (int x = 0; x < width; x += grayBlock) {
+        const unsigned char* block = pixels + static_cast<std::ptrdiff_t>(3) * x;
+        const int count = std::min(grayBlock, width - x);
+        if (firstByteBlue) {
+            grayOfBlock<Formula, 0>(block, count, out + x);
+        } else {
+            grayOfBlock<Formula, 2>(block, count, out + x);
+        }
     }
 }
 
@@ -100,15 +119,11 @@ void RGB2GrayRow(const unsigned char* pixels, int width, unsigned int selector, 
         return;
     }
     if (selector == 12) {
-        for (int x = 0; x < width; x += grayBlock) {
-            const unsigned char* block = pixels + static_cast<std::ptrdiff_t>(3) * x;
-            const int count = std::min(grayBlock, width - x);
-            if (firstByteBlue) {
-                rec709Block<0>(block, count, out + x);
-            } else {
-                rec709Block<2>(block, count, out + x);
-            }
-        }
+        grayOfRow<Rec709Formula>(pixels, width, firstByteBlue, out);
+        return;
+    }
+    if (selector == 0 || selector > 13) {
+        grayOfRow<TypicalFormula>(pixels, width, firstByteBlue, out);
         return;
     }
     const int blue = firstByteBlue ? 0 : 2;

@@ -48,6 +48,11 @@ unsigned char MonochromeConvertOtsu(int width, int height, const unsigned char* 
     return selectThreshold(histogram, static_cast<std::int64_t>(width) * height);
 }
 
+unsigned char monochromeOtsuOfHistogram(const int histogram[256], int pixelCount)
+{
+    return selectThreshold(histogram, pixelCount);
+}
+
 unsigned char GrayMonochromeConvertOtsu(int width, int height)
 {
     const int histogram[256] = {};

@@ -7,12 +7,14 @@
 #include "imaging/GrayAlgorithm.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/MonochromeConvert.h"
+#include "imaging/otsu.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 // ---------------------------------------------------------------------------
@@ -61,68 +63,238 @@ struct KernelCell {
     int weight;
 };
 
-struct DiffusionKernel {
-    const KernelCell* cells;
-    int cellCount;
-    // Share of one cell: (e * weight) * scale, or (e * weight) / divisor when
-    // the divisor is not a power of two.
-    double scale;
-    double divisor;
-    bool divides;
-    int margin;      // columns at each side that only threshold
-    int bottomRows;  // rows at the bottom that only threshold
+// The kernels as types, so that each member's weights, offsets and region are
+// compile-time constants of its own diffusion loop. A cell's share is
+// (e * weight) * scale, or (e * weight) / divisor where the divisor is not a
+// power of two (Stucki).
+struct FloydSteinbergKernel {
+    static constexpr KernelCell cells[] = {{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}};
+    static constexpr bool divides = false;
+    static constexpr double scale = 0.0625;
+    static constexpr double divisor = 16.0;
+    static constexpr int margin = 1;      // columns at each side that only threshold
+    static constexpr int bottomRows = 1;  // rows at the bottom that only threshold; also the deepest dy
 };
 
-constexpr KernelCell floydSteinbergCells[] = {{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}};
-constexpr KernelCell burkesCells[] = {{1, 0, 8}, {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 8}, {1, 1, 4}, {2, 1, 2}};
-constexpr KernelCell sierraCells[] = {{1, 0, 5}, {2, 0, 3}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 5},
-                                      {1, 1, 4}, {2, 1, 2}, {-1, 2, 2}, {0, 2, 3},  {1, 2, 2}};
-constexpr KernelCell stuckiCells[] = {{1, 0, 8},  {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 8},  {1, 1, 4},
-                                      {2, 1, 2},  {-2, 2, 1}, {-1, 2, 2}, {0, 2, 4},  {1, 2, 2},  {2, 2, 1}};
+struct BurkesKernel {
+    static constexpr KernelCell cells[] = {{1, 0, 8}, {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4},
+                                           {0, 1, 8}, {1, 1, 4}, {2, 1, 2}};
+    static constexpr bool divides = false;
+    static constexpr double scale = 0.03125;
+    static constexpr double divisor = 32.0;
+    static constexpr int margin = 2;
+    static constexpr int bottomRows = 1;
+};
 
-constexpr DiffusionKernel floydSteinbergKernel = {floydSteinbergCells, 4, 0.0625, 16.0, false, 1, 1};
-constexpr DiffusionKernel burkesKernel = {burkesCells, 7, 0.03125, 32.0, false, 2, 1};
-constexpr DiffusionKernel sierraKernel = {sierraCells, 10, 0.03125, 32.0, false, 2, 2};
-constexpr DiffusionKernel stuckiKernel = {stuckiCells, 12, 0.0, 42.0, true, 2, 2};
+struct SierraKernel {
+    static constexpr KernelCell cells[] = {{1, 0, 5}, {2, 0, 3}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 5},
+                                           {1, 1, 4}, {2, 1, 2}, {-1, 2, 2}, {0, 2, 3},  {1, 2, 2}};
+    static constexpr bool divides = false;
+    static constexpr double scale = 0.03125;
+    static constexpr double divisor = 32.0;
+    static constexpr int margin = 2;
+    static constexpr int bottomRows = 2;
+};
+
+struct StuckiKernel {
+    static constexpr KernelCell cells[] = {{1, 0, 8}, {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 8},  {1, 1, 4},
+                                           {2, 1, 2}, {-2, 2, 1}, {-1, 2, 2}, {0, 2, 4},  {1, 2, 2},  {2, 2, 1}};
+    static constexpr bool divides = true;
+    static constexpr double scale = 0.0;
+    static constexpr double divisor = 42.0;
+    static constexpr int margin = 2;
+    static constexpr int bottomRows = 2;
+};
 
 enum class DiffusionMember { FloydSteinberg7351, Burkes, Sierra, Stucki };
 
-constexpr int maxKernelCells = 12;
+// Rows of the working buffer kept at a time: the row being thresholded and
+// the rows below it that still receive error. Only they are held, in a ring;
+// a row enters with its gray values when it comes into reach of the kernel
+// and leaves, final, when it has been thresholded.
+constexpr int windowRows = 3;
 
-// Thresholds the working buffer in place at `threshold` and spreads each
-// diffusing pixel's error over its neighbours below and to the right. Values
-// are deliberately not clamped.
-void diffuse(float* buffer, int width, int height, float threshold, const DiffusionKernel& kernel, double strength)
+// Floats per window row: the row and the padding diffuseRow reads past it.
+inline std::int64_t windowStride(int width) { return static_cast<std::int64_t>(width) + 4; }
+
+// Thresholds one working row in place; a pixel whose new value is kept is
+// final. Used for the columns and rows outside the diffusing region, whose
+// error is dropped.
+inline void thresholdOnly(float* row, int from, int to, float threshold)
 {
-    std::ptrdiff_t offsets[maxKernelCells];
-    double weights[maxKernelCells];
-    for (int c = 0; c < kernel.cellCount; ++c) {
-        offsets[c] = static_cast<std::ptrdiff_t>(kernel.cells[c].dy) * width + kernel.cells[c].dx;
-        weights[c] = kernel.cells[c].weight;
+    for (int x = from; x < to; ++x) {
+        row[x] = threshold < row[x] ? 255.0f : 0.0f;
     }
-    const int firstDiffusing = kernel.margin;
-    const int lastDiffusing = width - 1 - kernel.margin;
-    const int lastDiffusingRow = height - 1 - kernel.bottomRows;
+}
 
-    float* row = buffer;
-    for (int y = 0; y < height; ++y, row += width) {
-        const bool rowDiffuses = y <= lastDiffusingRow;
-        for (int x = 0; x < width; ++x) {
-            const float oldValue = row[x];
-            const float newValue = threshold < oldValue ? 255.0f : 0.0f;
-            row[x] = newValue;
-            if (!rowDiffuses || x < firstDiffusing || x > lastDiffusing) {
-                continue;  // the error of a pixel outside the region is dropped
-            }
-            const double error = static_cast<double>(oldValue - newValue);
-            float* source = row + x;
-            for (int c = 0; c < kernel.cellCount; ++c) {
-                const double share =
-                    kernel.divides ? (error * weights[c]) / kernel.divisor : (error * weights[c]) * kernel.scale;
-                float& neighbour = source[offsets[c]];
-                neighbour = static_cast<float>((static_cast<double>(neighbour) + share) * strength);
-            }
+// One share of an error: (e * weight) * scale, or (e * weight) / divisor.
+// e * weight is exact in double (a float times a small integer), so with a
+// power-of-two scale the product equals e * (weight * scale), one
+// multiplication by a constant; and a quotient by 42 of e times a power of
+// two is that power of two times the quotient of e, so one division per
+// pixel serves every cell.
+template <class Kernel>
+constexpr double cellFactor(int weight)
+{
+    return Kernel::divides ? static_cast<double>(weight) : static_cast<double>(weight) * Kernel::scale;
+}
+
+template <class Kernel>
+constexpr bool weightsArePowersOfTwo()
+{
+    for (const KernelCell& cell : Kernel::cells) {
+        if ((cell.weight & (cell.weight - 1)) != 0) {
+            return false;
         }
+    }
+    return true;
+}
+static_assert(weightsArePowersOfTwo<StuckiKernel>(), "one quotient per pixel needs power-of-two weights");
+
+template <bool FullStrength>
+inline float received(float neighbour, double share, double strength)
+{
+    if constexpr (FullStrength) {
+        // (x) * 1.0 is x: the multiplication by a full strength changes nothing.
+        return static_cast<float>(static_cast<double>(neighbour) + share);
+    } else {
+        return static_cast<float>((static_cast<double>(neighbour) + share) * strength);
+    }
+}
+
+// 255 when the threshold is below the value, else 0. (A branch-free select
+// measured slower: on receipts most runs are white and predict well.)
+inline float thresholded(float value, float threshold)
+{
+    return threshold < value ? 255.0f : 0.0f;
+}
+
+// One kernel cell, unrolled at compile time: the neighbours on the row
+// itself are the two carried in registers, the others are in memory.
+template <class Kernel, bool FullStrength, std::size_t Cell>
+inline void spreadToCell(double unit, double strength, float* const (&rows)[windowRows], int x, float& right1,
+                         float& right2)
+{
+    constexpr KernelCell cell = Kernel::cells[Cell];
+    const double share = unit * cellFactor<Kernel>(cell.weight);
+    if constexpr (cell.dy == 0 && cell.dx == 1) {
+        right1 = received<FullStrength>(right1, share, strength);
+    } else if constexpr (cell.dy == 0 && cell.dx == 2) {
+        right2 = received<FullStrength>(right2, share, strength);
+    } else {
+        static_assert(cell.dy > 0, "only the two pixels to the right receive on the same row");
+        float& neighbour = rows[cell.dy][x + cell.dx];
+        neighbour = received<FullStrength>(neighbour, share, strength);
+    }
+}
+
+template <class Kernel, bool FullStrength, std::size_t... Cells>
+inline void spreadError(double unit, double strength, float* const (&rows)[windowRows], int x, float& right1,
+                        float& right2, std::index_sequence<Cells...>)
+{
+    (spreadToCell<Kernel, FullStrength, Cells>(unit, strength, rows, x, right1, right2), ...);
+}
+
+// The diffusion of one row: thresholds every pixel and spreads the error of
+// those inside the region over the row itself and `rows[dy]`, the rows
+// below. Every neighbour receives its shares in the order of the source
+// pixels, as in a pass over the whole buffer, so each stored value is the
+// same float. The two pixels to the right travel in registers, which keeps
+// the chain from one pixel to the next short; the rows below are updated in
+// memory. Window rows carry a few floats of padding past `width`.
+template <class Kernel, bool FullStrength>
+void diffuseRow(float* const (&rows)[windowRows], int width, float threshold, double strength)
+{
+    float* row = rows[0];
+    const int first = Kernel::margin;
+    const int last = width - 1 - Kernel::margin;  // inclusive
+    if (last < first) {
+        thresholdOnly(row, 0, width, threshold);
+        return;
+    }
+    thresholdOnly(row, 0, first, threshold);
+    float value = row[first];
+    float right1 = row[first + 1];
+    float right2 = row[first + 2];
+    for (int x = first; x <= last; ++x) {
+        const float newValue = thresholded(value, threshold);
+        row[x] = newValue;
+        const double error = static_cast<double>(value - newValue);
+        const double unit = Kernel::divides ? error / Kernel::divisor : error;
+        spreadError<Kernel, FullStrength>(unit, strength, rows, x, right1, right2,
+                                          std::make_index_sequence<std::size(Kernel::cells)>{});
+        value = right1;
+        right1 = right2;
+        right2 = row[x + 3];  // padding past the row is read but never used
+    }
+    // Pixels last + 1 and last + 2 may have received shares: store them.
+    row[last + 1] = value;
+    if (last + 2 < width) {
+        row[last + 2] = right1;
+    }
+    thresholdOnly(row, last + 1, width, threshold);
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("tree-vectorize")))
+#endif
+void loadGrayRow(const unsigned char* __restrict gray, int width, float* __restrict row)
+{
+    for (int x = 0; x < width; ++x) {
+        row[x] = static_cast<float>(gray[x]);
+    }
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("tree-vectorize")))
+#endif
+void whiteFlags(const float* __restrict row, int width, unsigned char* __restrict flags)
+{
+    // A thresholded value is 0.0 or 255.0; truncated to a byte, only 0 packs black.
+    for (int x = 0; x < width; ++x) {
+        flags[x] = row[x] != 0.0f ? 1 : 0;
+    }
+}
+
+// Diffuses the image rows of `gray` (width bytes per row) at `threshold` and
+// packs each finished row into the bit raster.
+template <class Kernel, bool FullStrength>
+void diffuseAndPack(const unsigned char* gray, const BinarizeGeometry& geometry, float threshold, double strength,
+                    float* window, unsigned char* flags, unsigned char* bits)
+{
+    const int width = geometry.width;
+    const int height = geometry.height;
+    const std::size_t witsStep = static_cast<std::size_t>(geometry.witsStep);
+    const auto slot = [&](int y) { return window + static_cast<std::ptrdiff_t>(y % windowRows) * windowStride(width); };
+    for (int y = 0; y < windowRows && y < height; ++y) {
+        loadGrayRow(gray + static_cast<std::ptrdiff_t>(width) * y, width, slot(y));
+    }
+    const int lastDiffusingRow = height - 1 - Kernel::bottomRows;
+    for (int y = 0; y < height; ++y) {
+        float* const rows[windowRows] = {slot(y), slot(y + 1), slot(y + 2)};
+        if (y <= lastDiffusingRow) {
+            diffuseRow<Kernel, FullStrength>(rows, width, threshold, strength);
+        } else {
+            thresholdOnly(rows[0], 0, width, threshold);
+        }
+        whiteFlags(rows[0], width, flags);
+        packWhiteFlags(flags, width, bits + witsStep * static_cast<std::size_t>(y));
+        if (y + windowRows < height) {
+            loadGrayRow(gray + static_cast<std::ptrdiff_t>(width) * (y + windowRows), width, rows[0]);
+        }
+    }
+    std::memset(bits + witsStep * static_cast<std::size_t>(height), 0xFF,
+                witsStep * static_cast<std::size_t>(geometry.rows - height));
+}
+
+template <class Kernel>
+void diffuseMember(const unsigned char* gray, const BinarizeGeometry& geometry, float threshold, double strength,
+                   float* window, unsigned char* flags, unsigned char* bits)
+{
+    if (strength == 1.0) {
+        diffuseAndPack<Kernel, true>(gray, geometry, threshold, strength, window, flags, bits);
+    } else {
+        diffuseAndPack<Kernel, false>(gray, geometry, threshold, strength, window, flags, bits);
     }
 }
 
@@ -160,15 +332,20 @@ bool errorDiffusion(DiffusionMember member, int width, int height, int extra, co
         *DataBinSize = 0;
         return false;
     };
+    // The working buffer is a window of rows rather than the whole page, and
+    // the output is packed row by row instead of through a plane; the sizes
+    // reported are still those of the page.
     const int pixels = static_cast<int>(geometry.imagePixels);
-    ScratchBuffer<float> buffer = allocateScratch<float>(geometry.imagePixels);
+    ScratchBuffer<float> window = allocateScratch<float>(windowStride(width) * windowRows, true);
     if (reportsOnStderr) {
         std::fprintf(stderr, "DEBUG: DibPixcel = %d,width = %d,height = %d.\n", pixels, width, height);
     }
-    if (!buffer) {
+    if (!window) {
         return allocationFailed();
     }
-    ScratchBuffer<unsigned char> plane = allocateScratch<unsigned char>(geometry.planePixels);
+    // The gray plane of the page, made once for the histogram and the
+    // diffusion both, and one row of white flags.
+    ScratchBuffer<unsigned char> plane = allocateScratch<unsigned char>(geometry.imagePixels + width);
     if (reportsOnStderr) {
         std::fprintf(stderr, "DEBUG: DibPixcelInt = %d,width = %d,actualWidth = %d,height = %d.actualHeight = %d.\n",
                      pixels, width, width, height, geometry.rows);
@@ -178,50 +355,48 @@ bool errorDiffusion(DiffusionMember member, int width, int height, int extra, co
     }
 
     const double strength = ditherStrength();
-    const unsigned char* row = raster;
-    float* value = buffer.get();
-    for (int y = 0; y < height; ++y, row += geometry.rasterStride) {
-        const unsigned char* pixel = row;
-        for (int x = 0; x < width; ++x, pixel += 3) {
-            unsigned char gray;
-            RGB2Gray(&gray, pixel[0], pixel[1], pixel[2], selector);
-            *value++ = static_cast<float>(gray);
-        }
-    }
+    int histogram[256];
+    grayPlaneHistogram(width, height, raster, selector, plane.get(), histogram);
 
     unsigned char threshold;
-    const DiffusionKernel* kernel;
     switch (member) {
     case DiffusionMember::FloydSteinberg7351:
-        threshold = MonochromeConvertOtsu(width, height, raster, selector);
+        threshold = monochromeOtsuOfHistogram(histogram, pixels);
         std::fprintf(stderr, "DEBUG: threshhold = %d.\n", threshold);
-        kernel = &floydSteinbergKernel;
         break;
     case DiffusionMember::Burkes:
         threshold = 137;
         std::fprintf(stderr, "DEBUG: ErrorDiffusionBurkes:threshhold = %d.\n", threshold);
-        kernel = &burkesKernel;
         break;
     case DiffusionMember::Sierra:
-        threshold = MonochromeConvertOtsu(width, height, raster, selector);
-        kernel = &sierraKernel;
-        break;
     case DiffusionMember::Stucki:
     default:
-        threshold = MonochromeConvertOtsu(width, height, raster, selector);
-        kernel = &stuckiKernel;
+        threshold = monochromeOtsuOfHistogram(histogram, pixels);
         break;
     }
 
-    diffuse(buffer.get(), width, height, static_cast<float>(threshold), *kernel, strength);
-
-    unsigned char* out = plane.get();
-    for (std::int64_t i = 0; i < geometry.imagePixels; ++i) {
-        out[i] = static_cast<unsigned char>(static_cast<int>(buffer[i]));
+    const bool packed = beginPackedRows(width, geometry.rows, bits, DataBinSize);
+    if (packed) {
+        const float t = static_cast<float>(threshold);
+        unsigned char* flags = plane.get() + geometry.imagePixels;
+        switch (member) {
+        case DiffusionMember::FloydSteinberg7351:
+            diffuseMember<FloydSteinbergKernel>(plane.get(), geometry, t, strength, window.get(), flags, bits);
+            break;
+        case DiffusionMember::Burkes:
+            diffuseMember<BurkesKernel>(plane.get(), geometry, t, strength, window.get(), flags, bits);
+            break;
+        case DiffusionMember::Sierra:
+            diffuseMember<SierraKernel>(plane.get(), geometry, t, strength, window.get(), flags, bits);
+            break;
+        case DiffusionMember::Stucki:
+        default:
+            diffuseMember<StuckiKernel>(plane.get(), geometry, t, strength, window.get(), flags, bits);
+            break;
+        }
+        endPackedRows(width, geometry.rows, DataBinSize);
     }
-    std::memset(out + geometry.imagePixels, 255, static_cast<std::size_t>(geometry.planePixels - geometry.imagePixels));
 
-    const bool packed = CreatDataBin(plane.get(), width, geometry.rows, bits, DataBinSize);
     if (reportsOnStderr) {
         std::fprintf(stderr, "DEBUG: ErrorDiffusionFloydStein7351:after CreatDataBin\r\n");
         if (packed) {

@@ -61,6 +61,34 @@ unsigned char selectThreshold(const int histogram[256], std::int64_t pixelCount)
     return static_cast<unsigned char>(best);
 }
 
+// Counts into four histograms in turn so that runs of one level (white
+// paper) do not wait on the same counter; the four are summed at the end.
+class HistogramCounter {
+public:
+    void add(const unsigned char* gray, int count)
+    {
+        int i = 0;
+        for (; i + 4 <= count; i += 4) {
+            ++partial_[0][gray[i]];
+            ++partial_[1][gray[i + 1]];
+            ++partial_[2][gray[i + 2]];
+            ++partial_[3][gray[i + 3]];
+        }
+        for (; i < count; ++i) {
+            ++partial_[0][gray[i]];
+        }
+    }
+    void sumInto(int histogram[256]) const
+    {
+        for (int level = 0; level < 256; ++level) {
+            histogram[level] = partial_[0][level] + partial_[1][level] + partial_[2][level] + partial_[3][level];
+        }
+    }
+
+private:
+    int partial_[4][256] = {};
+};
+
 }  // namespace
 
 void grayHistogram(int width, int height, const unsigned char* raster, unsigned int selector, int histogram[256])
@@ -72,32 +100,44 @@ void grayHistogram(int width, int height, const unsigned char* raster, unsigned 
     if (raster == nullptr || !binarizeGeometry(width, height, 0, &geometry)) {
         return;
     }
-    // Gray values a block at a time into a small stack buffer, counted into
-    // four histograms in turn so that runs of one level (white paper) do not
-    // wait on the same counter; the four are summed at the end.
+    // Gray values a block at a time into a small stack buffer.
     constexpr int block = 512;
     unsigned char gray[block];
-    int partial[4][256] = {};
+    HistogramCounter counter;
     const unsigned char* row = raster;
     for (int y = 0; y < height; ++y, row += geometry.rasterStride) {
         for (int x = 0; x < width; x += block) {
             const int count = width - x < block ? width - x : block;
             RGB2GrayRow(row + static_cast<std::ptrdiff_t>(3) * x, count, selector, true, gray);
-            int i = 0;
-            for (; i + 4 <= count; i += 4) {
-                ++partial[0][gray[i]];
-                ++partial[1][gray[i + 1]];
-                ++partial[2][gray[i + 2]];
-                ++partial[3][gray[i + 3]];
-            }
-            for (; i < count; ++i) {
-                ++partial[0][gray[i]];
-            }
+            counter.add(gray, count);
         }
     }
-    for (int level = 0; level < 256; ++level) {
-        histogram[level] = partial[0][level] + partial[1][level] + partial[2][level] + partial[3][level];
+    counter.sumInto(histogram);
+}
+
+void grayPlaneHistogram(int width, int height, const unsigned char* raster, unsigned int selector,
+                        unsigned char* plane, int histogram[256])
+{
+    for (int i = 0; i < 256; ++i) {
+        histogram[i] = 0;
     }
+    BinarizeGeometry geometry;
+    if (raster == nullptr || plane == nullptr || !binarizeGeometry(width, height, 0, &geometry)) {
+        return;
+    }
+    HistogramCounter counter;
+    const unsigned char* row = raster;
+    unsigned char* out = plane;
+    for (int y = 0; y < height; ++y, row += geometry.rasterStride, out += width) {
+        RGB2GrayRow(row, width, selector, true, out);
+        counter.add(out, width);
+    }
+    counter.sumInto(histogram);
+}
+
+unsigned char myotsuOfHistogram(const int histogram[256], int pixelCount)
+{
+    return selectThreshold(histogram, pixelCount);
 }
 
 unsigned char myotsu(int width, int height, const unsigned char* raster, unsigned int selector)

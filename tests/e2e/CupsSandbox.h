@@ -12,6 +12,22 @@
 
 namespace e2e {
 
+// A fresh folder for a scheduler instance, removed with everything in it when
+// the object goes. Always under /tmp whatever TMPDIR says: the lp user must be
+// able to enter every folder above it, and a Unix socket path must stay short.
+// path() is empty when it could not be made.
+class TmpFolder {
+public:
+    TmpFolder();
+    ~TmpFolder();
+    TmpFolder(const TmpFolder&) = delete;
+    TmpFolder& operator=(const TmpFolder&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
 class CupsSandbox {
 public:
     // Starts the scheduler; the filter's printer waits are shortened to
@@ -54,7 +70,7 @@ public:
     testsupport::ProcessResult run(const std::vector<std::string>& argv);
 
 private:
-    testsupport::TempDir tmp_;
+    TmpFolder tmp_;
     std::string script_;
     std::string socket_;
     bool ok_ = false;

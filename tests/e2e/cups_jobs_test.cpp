@@ -7,6 +7,7 @@
 #include "e2e/Pictures.h"
 #include "support/Process.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -325,6 +326,22 @@ TEST_F(CupsJobs, CancelledJobEndsCancelled)
     })) << jobReport(job);
     ASSERT_TRUE(cups_->cancel(job));
     EXPECT_EQ(cups_->waitJob(job, kJobSeconds), "cancelled") << jobReport(job);
+}
+
+// CUPS refuses to run a filter that others may change and leaves the job
+// stopped for good: waiting must end there, not at the deadline.
+TEST_F(CupsJobs, InsecureFilterStopsTheJobAndTheWaitEnds)
+{
+    ASSERT_TRUE(cups_->addQueue("zorvan"));
+    const std::string filter = cups_->dir() + "/cups/bin/filter/rastertozorvan";
+    ASSERT_EQ(::chmod(filter.c_str(), 0777), 0);
+    const auto png = writeBlocksPng(file("blocks.png"));
+    const int job = cups_->print("zorvan", png);
+    ASSERT_GT(job, 0) << cups_->why();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(cups_->waitJob(job, kJobSeconds), "stopped") << jobReport(job);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(kJobSeconds / 2));
+    EXPECT_NE(cups_->errorLog().find("insecure permissions"), std::string::npos) << jobReport(job);
 }
 
 TEST(CupsPpd, PassesCupsTestPpd)

@@ -3,6 +3,7 @@
 // stopping it (a crashed or killed test).
 #include <gtest/gtest.h>
 
+#include "e2e/CupsSandbox.h"
 #include "support/Process.h"
 
 #include <signal.h>
@@ -59,8 +60,8 @@ TEST(CupsSandboxScript, StopEndsTheScheduler)
     if (!canStartCupsd()) {
         GTEST_SKIP() << "needs root and cupsd";
     }
-    testsupport::TempDir tmp;
-    ::chmod(tmp.path().c_str(), 0755);
+    e2e::TmpFolder tmp;
+    ASSERT_FALSE(tmp.path().empty());
     const std::string dir = tmp.path() + "/cups";
     auto started = testsupport::runProcess({script, "start", dir});
     ASSERT_EQ(started.exitStatus, 0) << started.err;
@@ -84,8 +85,8 @@ TEST(CupsSandboxScript, SchedulerEndsWithItsOwner)
     if (!canStartCupsd()) {
         GTEST_SKIP() << "needs root and cupsd";
     }
-    testsupport::TempDir tmp;
-    ::chmod(tmp.path().c_str(), 0755);
+    e2e::TmpFolder tmp;
+    ASSERT_FALSE(tmp.path().empty());
     const std::string dir = tmp.path() + "/cups";
     // The owner is a shell that starts the scheduler and exits without stopping it.
     auto owner = testsupport::runProcess({"/bin/sh", "-c", "exec \"$0\" start \"$1\" --owner $$", script, dir});
@@ -108,8 +109,8 @@ TEST(CupsSandboxScript, RefusesBadUse)
     if (!canStartCupsd()) {
         return;
     }
-    testsupport::TempDir tmp;
-    ::chmod(tmp.path().c_str(), 0755);
+    e2e::TmpFolder tmp;
+    ASSERT_FALSE(tmp.path().empty());
     auto badOption = testsupport::runProcess({script, "start", tmp.path() + "/cups", "--owner", "me"});
     EXPECT_NE(badOption.exitStatus, 0);
     EXPECT_NE(badOption.err.find("--owner wants a process id"), std::string::npos) << badOption.err;

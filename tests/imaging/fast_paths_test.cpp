@@ -110,6 +110,32 @@ TEST(FastPaths, PackingEqualsTheLiteralPackerOnAnyLevels)
     }
 }
 
+TEST(FastPaths, SwapExchangesTheOuterBytesOfEveryPixelAndLeavesThePadding)
+{
+    std::mt19937 random(4);
+    for (int width : {1, 2, 7, 8, 9, 15, 16, 17, 33, 577}) {
+        const int stride = reference::rasterStride(width);
+        const int height = 3;
+        reference::Bytes raster(static_cast<std::size_t>(stride) * height);
+        for (auto& byte : raster) {
+            byte = static_cast<unsigned char>(random());
+        }
+        reference::Bytes swapped = raster;
+        TrueCollorRGBToBGR(width, height, swapped.data());
+        for (int y = 0; y < height; ++y) {
+            for (int i = 0; i < stride; ++i) {
+                const std::size_t at = static_cast<std::size_t>(y) * stride + i;
+                const int x = i / 3, channel = i % 3;
+                unsigned char expected = raster[at];
+                if (x < width && channel != 1) {
+                    expected = raster[at + (channel == 0 ? 2 : -2)];
+                }
+                ASSERT_EQ(swapped[at], expected) << "width " << width << " row " << y << " byte " << i;
+            }
+        }
+    }
+}
+
 TEST(FastPaths, InversionComplementsEveryByteAndNoMore)
 {
     for (int length : {1, 7, 8, 9, 23, 64}) {
