@@ -127,6 +127,10 @@ int maxRowsPerRasterCommand(int rowBytes)
 PageResult waitForReadyPrinter(std::unique_lock<std::mutex>& channel)
 {
     for (;;) {
+        // A cancelled job starts nothing new, however ready the printer.
+        if (isCancelRequested()) {
+            return PageResult::Cancelled;
+        }
         while (!isPrinterStatusOK.load()) {
             if (isCancelRequested()) {
                 return PageResult::Cancelled;

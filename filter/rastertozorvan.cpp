@@ -2,7 +2,10 @@
 
 #include <cups/raster.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +16,7 @@
 #include "filter/colourPageRoad.h"
 #include "filter/copySubmission.h"
 #include "filter/filterWait.h"
+#include "filter/jobCancel.h"
 #include "filter/printerStatusProcess.h"
 #include "filter/settingsThermalSensitivityPara.h"
 #include "imaging/ImageBuffer.h"
@@ -34,6 +38,14 @@ public:
     bool open(const char* path)
     {
         fd_ = ::open(path, O_RDONLY);
+        // A directory opens read-only but reads nothing: say so instead of
+        // finding no pages in it.
+        struct stat st {};
+        if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+            ::close(fd_);
+            fd_ = -1;
+            errno = EISDIR;
+        }
         return fd_ >= 0;
     }
     int fd() const { return fd_ < 0 ? 0 : fd_; }
@@ -251,6 +263,8 @@ PageResult runPage(cups_raster_t* raster, const cups_page_header2_t& header, uns
         unsigned char* row = pageBuffer + static_cast<std::int64_t>(y) * actualWidth;
         unsigned char* target = widenGray ? grayLine.get() : row;
         if (cupsRasterReadPixels(raster, target, header.cupsBytesPerLine) == 0) {
+            std::fprintf(stderr, "ERROR: The raster stream ended inside page %d (%d of %d lines read); the page was "
+                         "not printed.\n", pageNumber, y, cupsHeight);
             return PageResult::Abandoned;
         }
         if (widenGray) {
@@ -344,6 +358,7 @@ int rastertozorvanMain(int argc, char* argv[])
     // The monitor runs from the very start so the printer's condition is
     // known by the time the first page is ready.
     StatusMonitor monitor;
+    CancelWatch cancelWatch;
 
     if (argc != 6 && argc != 7) {
         std::fputs("ERROR: rastertozorvan job-id user title copies options [file]\n", stderr);
@@ -358,6 +373,9 @@ int rastertozorvanMain(int argc, char* argv[])
     initializeSettings(argv[5]);
 
     RasterStream raster(input.fd());
+    if (raster.get() == nullptr) {
+        std::fputs("ERROR: The input is empty or not a CUPS raster stream.\n", stderr);
+    }
     curPagePos = 0;
     PageBuffer pageBuffer;
     int pageCount = 0;
@@ -404,11 +422,17 @@ int rastertozorvanMain(int argc, char* argv[])
             monitor.stop();
             return 1;
         }
-        if (result == PageResult::Cancelled) {
-            monitor.stop();
-            std::fputs("INFO: Job cancelled.\n", stderr);
-            return 0;
+        if (result == PageResult::Cancelled || isCancelRequested()) {
+            break;
         }
+    }
+    if (isCancelRequested()) {
+        // Stopped at a safe point: no command is open at the printer.
+        monitor.stop();
+        sendCancelSequence();
+        cancelWatch.closingDone();
+        std::fputs("INFO: Job cancelled.\n", stderr);
+        return 0;
     }
 
     curPagePos = 0;
