@@ -6,7 +6,7 @@ BUILD_BENCH ?= build-bench
 JOBS       ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-asan test test-plain test-asan demo bench bench-build compare fuzz install uninstall clean
+.PHONY: all deps build build-asan test test-plain test-asan test-tsan demo bench bench-build compare fuzz fuzz-build install uninstall clean
 
 all: build
 
@@ -32,8 +32,56 @@ test-asan: build-asan
 	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
+# ThreadSanitizer over the tests that run the filter's two threads (status
+# monitor and main): the job loop, monitor, copy, page-road and printer-fault
+# tests (each runs the TSan-built filter) and the in-process raster fuzz
+# smoke. Only what those tests need is built. Two tests stay out: the
+# many-run channel stress test and a test that expects two main-thread log
+# lines back to back are timing-bound, and TSan's slowdown breaks their timing
+# without any race.
+BUILD_TSAN   ?= build-tsan
+TSAN_TARGETS ?= rastertozorvan zorvan-printer filter_tests reliability_tests fuzz_raster
+TSAN_TESTS   ?= ^(StatusMonitor|Copies|JobLoop|OneBitRoad|PrinterChannel|GrayPages|PaperSaving|PrinterFaults|JobCancel|BadInput)\.|^fuzz_smoke_raster$$
+TSAN_SKIP    ?= ^(PrinterChannel.NoStatusQueryLandsInsidePageBytes|JobLoop.HeaderAndRowSizeLinesOfAPage)$$
+
+$(BUILD_TSAN)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVAN_TSAN=ON $(CMAKE_FLAGS)
+
+test-tsan: deps $(BUILD_TSAN)/CMakeCache.txt
+	cmake --build $(BUILD_TSAN) -j $(JOBS) --target $(TSAN_TARGETS)
+	cd $(BUILD_TSAN) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)' -E '$(TSAN_SKIP)'
+
 # The whole suite, in the plain build and under AddressSanitizer + UBSan.
 test: test-plain test-asan
+
+# Coverage-guided fuzzing with libFuzzer (clang), in a build of its own.
+# Each target runs FUZZ_SECONDS on a copy of its seed corpus that grows in
+# $(BUILD_FUZZ)/corpus/<name>; crashes land in $(BUILD_FUZZ)/findings/<name>.
+BUILD_FUZZ   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= settings imaging binarize $(if $(wildcard fuzz/fuzz_raster.cpp),raster)
+FUZZ_FLAGS   ?=
+
+$(BUILD_FUZZ)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DZORVAN_FUZZ=ON -DZORVAN_TESTS=OFF $(CMAKE_FLAGS)
+
+fuzz-build: deps $(BUILD_FUZZ)/CMakeCache.txt
+	cmake --build $(BUILD_FUZZ) -j $(JOBS)
+
+fuzz: fuzz-build
+	@fail=0; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(BUILD_FUZZ)/corpus/$$t $(BUILD_FUZZ)/findings/$$t; \
+	  echo "fuzz: $$t for $(FUZZ_SECONDS) s"; \
+	  if LSAN_OPTIONS=suppressions=$(CURDIR)/fuzz/lsan.supp $(BUILD_FUZZ)/bin/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -close_fd_mask=3 -timeout=10 \
+	      -rss_limit_mb=2048 -artifact_prefix=$(BUILD_FUZZ)/findings/$$t/ -print_final_stats=1 $(FUZZ_FLAGS) \
+	      $(BUILD_FUZZ)/corpus/$$t fuzz/corpus/$$t > $(BUILD_FUZZ)/findings/$$t/log 2>&1; then \
+	    grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' $(BUILD_FUZZ)/findings/$$t/log || true; \
+	  else \
+	    tail -n 60 $(BUILD_FUZZ)/findings/$$t/log; fail=1; \
+	  fi; \
+	done; exit $$fail
 
 demo: build
 	scripts/demo $(BUILD)
@@ -59,5 +107,13 @@ compare: bench-build
 install: build
 	cmake --install $(BUILD)
 
+# Removes what `make install` put in place, as listed in the install manifest.
+uninstall:
+	@test -f $(BUILD)/install_manifest.txt || { echo "uninstall: $(BUILD)/install_manifest.txt not found: nothing installed from $(BUILD)"; exit 1; }
+	@while IFS= read -r f || [ -n "$$f" ]; do \
+	  if [ -e "$$f" ] || [ -L "$$f" ]; then rm -f "$$f" && echo "removed $$f"; fi; \
+	  case "$$(dirname "$$f")" in */zorvan) rmdir "$$(dirname "$$f")" 2>/dev/null || true ;; esac; \
+	done < $(BUILD)/install_manifest.txt
+
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_BENCH)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_TSAN) $(BUILD_BENCH)

@@ -222,6 +222,7 @@ PageResult sendCopies(int copies, const unsigned char* bits, int witsStep, int r
         unsigned char statusByte = 0;
         AckResult ack = awaitAcknowledgement(periodsToMs(limitPeriods), statusByte);
         if (ack == AckResult::Cancelled) {
+            isPrinting.exchange(false);
             return PageResult::Cancelled;
         }
         if (ack == AckResult::TimedOut) {

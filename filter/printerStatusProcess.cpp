@@ -4,9 +4,11 @@
 #include <poll.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "filter/filterWait.h"
 
@@ -199,20 +201,99 @@ void pollPrinterOnce()
 
 }  // namespace
 
+long (*testPrinterReply)(unsigned char* buffer, std::size_t length) = nullptr;
+
+namespace {
+
+// Reply bytes read from the back channel but not handed out yet: the start of
+// a reply split across reads, or what followed a reply in the same read. Used
+// only under printerChannelMutex.
+unsigned char pendingReply[64];
+std::size_t pendingCount = 0;
+
+void dropPending(std::size_t count)
+{
+    std::memmove(pendingReply, pendingReply + count, pendingCount - count);
+    pendingCount -= count;
+}
+
+// Lines the pending bytes up on a reply: bytes before the 10 04 04 leader are
+// stray and dropped. A 10 with another leader stays in front (a reply with a
+// wrong leader, which the callers log as such).
+void resynchronise()
+{
+    std::size_t start = 0;
+    while (start < pendingCount) {
+        if (pendingReply[start] == 0x10) {
+            const bool leader = (start + 1 >= pendingCount || pendingReply[start + 1] == 0x04) &&
+                                (start + 2 >= pendingCount || pendingReply[start + 2] == 0x04);
+            if (leader || start == 0) {
+                break;
+            }
+        }
+        ++start;
+    }
+    if (start > 0) {
+        std::fprintf(stderr, "DEBUG: Discarded %zu stray reply bytes.\n", start);
+        dropPending(start);
+    }
+    // A 10 without its 04 04 is taken as a whole reply only once the leader
+    // of a later reply does not start inside it.
+    if (pendingCount >= 3 && !(pendingReply[1] == 0x04 && pendingReply[2] == 0x04)) {
+        for (std::size_t i = 1; i + 2 < pendingCount && i < 5; ++i) {
+            if (pendingReply[i] == 0x10 && pendingReply[i + 1] == 0x04 && pendingReply[i + 2] == 0x04) {
+                std::fprintf(stderr, "DEBUG: Discarded %zu stray reply bytes.\n", i);
+                dropPending(i);
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
+
 long backChannelReadFor(unsigned char* buffer, std::size_t length, double periods)
 {
-    int ready = waitReadable(periodsToMs(periods));
-    if (ready <= 0) {
-        return ready;
+    if (testPrinterReply != nullptr) {
+        return testPrinterReply(buffer, length);
     }
-    // Data (or the end of the channel) is there: libcups reads without waiting.
-    ssize_t count = cupsBackChannelRead(reinterpret_cast<char*>(buffer), length, 0.0);
-    return count < 0 ? 0 : static_cast<long>(count);
+    // One reply of `length` bytes, gathered across reads within the limit.
+    // An incomplete reply at the limit stays pending for the next read.
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(periodsToMs(periods));
+    for (;;) {
+        resynchronise();
+        if (pendingCount >= length) {
+            std::memcpy(buffer, pendingReply, length);
+            dropPending(length);
+            return static_cast<long>(length);
+        }
+        const long long leftMs =
+            std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+        int ready = waitReadable(leftMs);
+        if (ready < 0) {
+            return -1;
+        }
+        if (ready == 0) {
+            return 0;
+        }
+        // Data (or the end of the channel) is there: libcups reads without waiting.
+        ssize_t count = cupsBackChannelRead(reinterpret_cast<char*>(pendingReply + pendingCount),
+                                            sizeof pendingReply - pendingCount, 0.0);
+        if (count <= 0) {
+            return 0;  // the end of the channel: nothing more will come
+        }
+        pendingCount += static_cast<std::size_t>(count);
+    }
 }
 
 long drainBackChannel()
 {
-    long total = 0;
+    if (testPrinterReply != nullptr) {
+        return 0;
+    }
+    long total = static_cast<long>(pendingCount);
+    pendingCount = 0;
     unsigned char scrap[64];
     for (;;) {
         pollfd p{backChannelFd, POLLIN, 0};
@@ -265,6 +346,7 @@ StatusMonitor::StatusMonitor()
     isPrinting.store(false);
     delayTimeCount = 0;
     silenceReported = false;
+    pendingCount = 0;
     for (unsigned char& b : status) {
         b = 0;
     }

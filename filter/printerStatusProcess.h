@@ -34,6 +34,12 @@ long backChannelReadFor(unsigned char* buffer, std::size_t length, double period
 // Throws away whatever the back channel holds right now; returns the count.
 long drainBackChannel();
 
+// Test-only: when set, stands in for the back channel's printer. Every read
+// of a reply gets its bytes from it at once (it returns the byte count) and a
+// drain finds nothing. In-process fuzzing sets it to a printer that is always
+// ready; the filter never sets it.
+extern long (*testPrinterReply)(unsigned char* buffer, std::size_t length);
+
 // Decodes the status byte of a reply into the monitor's error code:
 // 1 cover open, 2 out of paper, 4 overheating, ORed.
 unsigned char printerErrorCode(unsigned char statusByte);

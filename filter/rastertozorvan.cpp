@@ -122,6 +122,13 @@ RowSizes rowSizes(const cups_page_header2_t& header)
 // Writes the "ERROR: " line and returns false when a size cannot be handled.
 bool pageSizesAreSound(const cups_page_header2_t& header, const RowSizes& sizes)
 {
+    // An 8-bit page is read as three bytes (RGB) or one byte (black) per pixel.
+    const unsigned expectedBitsPerPixel = header.cupsColorSpace == 3 ? 8u : 24u;
+    if (header.cupsBitsPerColor == 8 && header.cupsBitsPerPixel != expectedBitsPerPixel) {
+        std::fprintf(stderr, "ERROR: Unsupported pixel layout: %u bits per pixel in colour space %u.\n",
+                     header.cupsBitsPerPixel, header.cupsColorSpace);
+        return false;
+    }
     const std::int64_t pageBytes = sizes.actualWidth * static_cast<std::int64_t>(header.cupsHeight);
     if (sizes.actualWidth > INT32_MAX || pageBytes > INT32_MAX) {
         std::fprintf(stderr,

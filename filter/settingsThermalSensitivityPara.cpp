@@ -2,6 +2,8 @@
 
 #include <cups/cups.h>
 
+#include <strings.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -46,7 +48,40 @@ PpdFile openJobPpd()
     if (name == nullptr) {
         return nullptr;
     }
-    return PpdFile(ppdOpenFile(name));
+    PpdFile ppd(ppdOpenFile(name));
+    if (!ppd) {
+        // The job goes on without settings, but the user must learn why every
+        // setting is missing (an 8-bit page then fails for want of a binarization).
+        int line = 0;
+        const ppd_status_t why = ppdLastError(&line);
+        std::fprintf(stderr, "ERROR: Unable to read the PPD file \"%s\": %s (line %d); the print settings are missing.\n",
+                     name, ppdErrorString(why), line);
+    }
+    return ppd;
+}
+
+// The options this filter reads.
+constexpr const char* settingKeywords[] = {
+    "MediaType", "Density", "Openingfeed", "Brightness", "Contrast", "Imagealgorithm",
+    "Threshold", "HorizontalOffset", "VerticalOffset", "Blackandwhiteinversion", "PaperCutMode", "AfterFeed",
+    "BlackMarkOffset", "setBlackMarkOffset", "MediaTypeSet", "PaperSaveMode", "PageHeaderBlank", "EndBlank"};
+
+// A job option that names one of the settings with a value the PPD does not
+// offer is left unmarked by libcups, so the PPD's default applies; say so.
+void reportUnknownChoices(ppd_file_t* ppd, const OptionList& jobOptions)
+{
+    for (int i = 0; i < jobOptions.count(); ++i) {
+        const cups_option_t& option = jobOptions.options()[i];
+        bool ours = false;
+        for (const char* keyword : settingKeywords) {
+            ours = ours || strcasecmp(option.name, keyword) == 0;
+        }
+        ppd_option_t* ppdOption = ours ? ppdFindOption(ppd, option.name) : nullptr;
+        if (ppdOption != nullptr && ppdFindChoice(ppdOption, option.value) == nullptr) {
+            std::fprintf(stderr, "ERROR: Option %s=%s is not one of the printer's choices; using %s=%s.\n",
+                         option.name, option.value, ppdOption->keyword, ppdOption->defchoice);
+        }
+    }
 }
 
 }  // namespace
@@ -81,6 +116,7 @@ void initializeSettings(const char* options)
         OptionList jobOptions(options);
         if (jobOptions.count() > 0) {
             cupsMarkOptions(ppd.get(), jobOptions.count(), jobOptions.options());
+            reportUnknownChoices(ppd.get(), jobOptions);
         }
     }
 

@@ -66,7 +66,9 @@ struct FilterRun {
     int queries = 0;
 
     std::vector<const PrinterCommand*> ofKind(PrinterCommand::Kind kind) const;
-    bool logHas(const std::string& text) const { return err.find(text) != std::string::npos; }
+    // Whether the log holds the lines of `text` in this order. Both threads
+    // log, so lines of one thread need not stand together.
+    bool logHas(const std::string& text) const;
     std::size_t logCount(const std::string& text) const;
 };
 

@@ -69,7 +69,7 @@ TEST(Copies, EachCopyIsSelfContainedAndAcknowledged)
     FilterJob job;
     job.pages = {stripes(100, 50, 2)};
     job.ppd = ppdWith(0);
-    job.printer = copyPrinter(statusReply(0x20), 60);  // the printer needs a while to print
+    job.printer = copyPrinter(statusReply(0x20), 40);  // the printer needs a while to print
     auto r = runFilterJob(job);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     auto commands = copyCommands(r);
@@ -158,7 +158,9 @@ TEST(Copies, StaleMonitorReplyIsNotTakenForTheAcknowledgement)
     // a monitor reply that came after its time limit would) is thrown away;
     // the copy's own query gets no answer, so the copy fails.
     FilterJob job;
-    job.pages = {stripes(576, 1500, 1)};  // more than a pipe holds
+    // More than two pipes hold: the copy cannot be written out before the
+    // printer has read past its set-up and answered it.
+    job.pages = {stripes(576, 3000, 1)};
     job.ppd = ppdWith(0);
     job.printer = [](const PrinterCommand& c, const std::vector<PrinterCommand>&) {
         Reply reply;

@@ -49,7 +49,7 @@ TEST(StatusMonitor, ThreeReadyRepliesLetThePageGo)
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     int before = queriesBeforeRaster(r);
     EXPECT_GE(before, 3);
-    EXPECT_LE(before, 4);
+    EXPECT_LE(before, 6);
     // The main thread logs at the same time, so the lines of one cycle need
     // not stand together; their order does.
     const std::string counted = "DEBUG: Status Process Error -- delayTimeCount -- ";
@@ -80,8 +80,8 @@ TEST(StatusMonitor, ErrorRepliesHoldThePageAndAreReported)
         {0x00, 2, {"DEBUG: Error and Warn -- printerStatus2 -- 2.\n", "INFO: Status Process Error -- Out of paper.\n"}},
         {0x24, 1, {"DEBUG: Error and Warn -- printerStatus1 -- 1.\n",
                    "INFO: Status Process Error -- Open the printer cover.\n"}},
-        {0xB0, 4, {"DEBUG: Error and Warn -- PrinterStatus3 -- 4.\nDEBUG: Error and Warn -- paperStatus -- 0.\n",
-                   "INFO: Status Process Error -- Printer is overheating.\n"
+        {0xB0, 4, {"DEBUG: Error and Warn -- PrinterStatus3 -- 4.\n", "DEBUG: Error and Warn -- paperStatus -- 0.\n",
+                   "INFO: Status Process Error -- Printer is overheating.\n",
                    "INFO: Status Process Error -- Printer is overheating, the paper is skewed.\n"}},
         {0x14, 7, {"DEBUG: Error and Warn -- PrinterStatus3 -- 7.\n"}},
         {0x04, 3, {"INFO: Status Process Error -- Open the printer cover, out of paper.\n"}},
@@ -97,6 +97,10 @@ TEST(StatusMonitor, ErrorRepliesHoldThePageAndAreReported)
         for (const auto& line : c.lines) {
             EXPECT_EQ(r.logCount(line), 2u) << line << r.err;
         }
+        if (c.status == 0xB0) {
+            EXPECT_TRUE(r.logHas("INFO: Status Process Error -- Printer is overheating.\n"
+                                 "INFO: Status Process Error -- Printer is overheating, the paper is skewed.\n"));
+        }
         if (c.code == 7) {
             EXPECT_FALSE(r.logHas("INFO: Status Process Error"));
         }
@@ -109,7 +113,7 @@ TEST(StatusMonitor, SkewAloneIsReportedButCountsAsReady)
     auto r = runWithStatus(0xA0, 100);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_GE(queriesBeforeRaster(r), 3);
-    EXPECT_LE(queriesBeforeRaster(r), 4);
+    EXPECT_LE(queriesBeforeRaster(r), 6);
     EXPECT_GE(r.logCount("INFO: Status Process Error -- The paper is skewed.\n"), 3u);
     EXPECT_FALSE(r.logHas("INFO: Status Process OK -- Normal."));
 }
@@ -141,11 +145,12 @@ TEST(StatusMonitor, SilentPrinterHoldsThePageAndIsReportedOnce)
     FilterJob job;
     job.pages = {smallPage()};
     job.printer = answerQueries([](int q) { return q < 2 ? statusReply(0x20) : std::string(); });
-    job.timeoutSeconds = 1.0;  // the wait for a ready printer has no deadline of its own
+    job.waitMs = 40;  // replies come well within a period even on a busy machine
+    job.timeoutSeconds = 0.6;  // the wait for a ready printer has no deadline of its own
     auto r = runFilterJob(job);
     EXPECT_TRUE(r.timedOut);
     EXPECT_TRUE(r.ofKind(PrinterCommand::Raster).empty());
-    EXPECT_GE(r.queries, 8) << "the monitor keeps asking";
+    EXPECT_GE(r.queries, 5) << "the monitor keeps asking";
     EXPECT_EQ(r.logCount("INFO: The printer does not answer; waiting for it.\n"), 1u);
 
     // A printer that answers again after a silence is reported silent again
@@ -153,7 +158,8 @@ TEST(StatusMonitor, SilentPrinterHoldsThePageAndIsReportedOnce)
     FilterJob flaky;
     flaky.pages = {smallPage()};
     flaky.printer = answerQueries([](int q) { return (q == 1 || q == 5) ? std::string() : statusReply(0x24); });
-    flaky.timeoutSeconds = 0.6;
+    flaky.waitMs = 40;
+    flaky.timeoutSeconds = 0.8;
     auto f = runFilterJob(flaky);
     EXPECT_EQ(f.logCount("INFO: The printer does not answer; waiting for it.\n"), 2u) << f.err;
 }

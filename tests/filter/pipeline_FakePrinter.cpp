@@ -129,6 +129,22 @@ std::vector<const PrinterCommand*> FilterRun::ofKind(PrinterCommand::Kind kind) 
     return result;
 }
 
+bool FilterRun::logHas(const std::string& text) const
+{
+    std::size_t at = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        std::size_t found = err.find(text.substr(start, end - start), at);
+        if (found == std::string::npos) {
+            return false;
+        }
+        at = found + (end - start);
+        start = end;
+    }
+    return true;
+}
+
 std::size_t FilterRun::logCount(const std::string& text) const
 {
     std::size_t count = 0;

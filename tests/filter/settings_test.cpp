@@ -99,9 +99,16 @@ TEST_F(SettingsTest, WithoutAPpdEverySettingIsMinusOne)
 {
     const std::string allMissing = expectedLog(std::vector<int>(18, -1));
     EXPECT_EQ(load(std::nullopt, "Density=5"), allMissing);
-    EXPECT_EQ(load(dir_.file("no-such.ppd")), allMissing);
-    testsupport::writeFile(dir_.file("garbage.ppd"), "this is not a PPD\n");
-    EXPECT_EQ(load(dir_.file("garbage.ppd")), allMissing);
+    // A PPD that cannot be read is named in an ERROR line before the values.
+    for (const char* name : {"no-such.ppd", "garbage.ppd"}) {
+        if (std::string(name) == "garbage.ppd") {
+            testsupport::writeFile(dir_.file(name), "this is not a PPD\n");
+        }
+        const std::string log = load(dir_.file(name));
+        const std::string error = "ERROR: Unable to read the PPD file \"" + dir_.file(name) + "\": ";
+        EXPECT_EQ(log.rfind(error, 0), 0u) << log;
+        EXPECT_EQ(log.substr(log.find('\n') + 1), allMissing);
+    }
 
     // The limited getters pass -1 through; the feed after printing does not.
     EXPECT_EQ(GetBrightness(), -1);

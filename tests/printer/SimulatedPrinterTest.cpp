@@ -256,13 +256,83 @@ TEST(SimulatedPrinter, WorksAsACupsBackend) {
     testsupport::writeFile(dir.file("job.bin"), kInit + rasterCommand(72, 2, std::string(144, '\xff')) + kQuery);
     testsupport::ProcessOptions po;
     po.env["DEVICE_URI"] = "zorvan-sim:" + dir.file("outdir") + "?status=1-%3Apaperout&speed=0&width=384";
-    auto job = testsupport::runProcess({link, "42", "user", "title", "1", "", dir.file("job.bin")}, po);
+    auto job = testsupport::runProcess({link, "42", "user", "title", "2", "", dir.file("job.bin")}, po);
     EXPECT_EQ(job.exitStatus, 0) << job.err;
     auto sum = simtest::readSummary(dir.file("outdir/job-42/summary.txt"));
     EXPECT_EQ(sum["mode"], "backend");
-    EXPECT_EQ(sum["queries"], "1");
+    EXPECT_EQ(sum["queries"], "2");  // the file twice, for two copies
     EXPECT_EQ(sum["paper_width"], "384");
-    EXPECT_EQ(sum["printed_while_error"], "1");
+    EXPECT_EQ(sum["printed_while_error"], "2");
     struct stat st {};
     EXPECT_EQ(::stat(dir.file("outdir/job-42/paper.png").c_str(), &st), 0);
+
+    // A bad device URI fails the job the CUPS way (1, not 2, which would ask for a password).
+    po.env["DEVICE_URI"] = "zorvan-sim:" + dir.file("outdir") + "?speed=fast";
+    auto bad = testsupport::runProcess({link, "43", "user", "title", "1", "", dir.file("job.bin")}, po);
+    EXPECT_EQ(bad.exitStatus, 1);
+    EXPECT_NE(bad.err.find("ERROR: zorvan-sim: bad value for --speed: 'fast'"), std::string::npos) << bad.err;
+}
+
+TEST(SimulatedPrinter, StatusFileWithCommentsAndRawReplies) {
+    TempDir dir;
+    testsupport::writeFile(dir.file("status.txt"),
+                           "# the printer warms up, then skews\n"
+                           "1: raw=100404 ; 2 : ready|skew\n"
+                           "3-4: hot   # too hot twice\n"
+                           "cover\n");
+    std::string script;
+    for (int q = 1; q <= 5; ++q) script += "printf '\\x16\\x04\\x04'; head -c " + std::string(q == 1 ? "3" : "5") +
+                                           " <&3 | od -An -tx1 >&2; ";
+    auto r = runSim(dir, {"--speed", "0", "--status-file", dir.file("status.txt")}, script);
+    ASSERT_EQ(r.proc.exitStatus, 0) << r.proc.err;
+    std::size_t pos = 0;
+    for (const char* e : {"10 04 04\n", "10 04 04 a0 00", "10 04 04 30 00", "10 04 04 30 00", "10 04 04 24 00"}) {
+        auto at = r.proc.err.find(e, pos);
+        ASSERT_NE(at, std::string::npos) << e << " in order, in:\n" << r.proc.err;
+        pos = at + 1;
+    }
+}
+
+TEST(SimulatedPrinter, CommandsSplitAcrossWritesDecodeTheSame) {
+    TempDir dir;
+    auto r = runSim(dir, {"--speed", "0"},
+                    "printf '\\x1d\\x76'; sleep 0.1; printf '\\x30\\x00\\x01\\x00\\x02'; sleep 0.1; "
+                    "printf '\\x00\\xff'; sleep 0.1; printf '\\x81\\x16'; sleep 0.1; printf '\\x04\\x04'; "
+                    "head -c 5 <&3 | od -An -tx1 >&2");
+    ASSERT_EQ(r.proc.exitStatus, 0);
+    EXPECT_TRUE(contains(r.listing, "raster #1: 1 x 2 bytes (8 x 2 dots), mode 0"));
+    EXPECT_TRUE(contains(r.proc.err, "10 04 04 20 00"));
+    EXPECT_EQ(r.summary["rows_printed"], "2");
+    EXPECT_EQ(r.summary["copies_acknowledged"], "1");
+    EXPECT_EQ(r.summary["unknown_bytes"], "0");
+}
+
+TEST(SimulatedPrinter, RandomBytesNeverUpsetTheDecoder) {
+    TempDir dir;
+    // A fixed pseudo-random stream, heavy in command bytes so that rasters, feeds and queries occur.
+    std::string bytes;
+    std::uint32_t x = 12345;
+    const unsigned char favourites[] = {0x1B, 0x1D, 0x16, 0x10, 0x04, 0x40, 0x4A, 0x76, 0x30, 0x56, 0x61};
+    for (int i = 0; i < 200000; ++i) {
+        x = x * 1664525u + 1013904223u;
+        unsigned v = x >> 24;
+        bytes += static_cast<char>((v & 1) ? favourites[(v >> 1) % sizeof favourites] : (v >> 1) & 0x07);
+    }
+    auto r = decodeBytes(dir, bytes);
+    ASSERT_EQ(r.proc.exitStatus, 0) << r.proc.err;
+    EXPECT_EQ(r.summary["bytes_in"], "200000");
+    EXPECT_NE(r.summary["commands"], "0");
+    simtest::Gray g;
+    EXPECT_TRUE(readPng(r.outDir + "/paper.png", g));
+}
+
+TEST(SimulatedPrinter, EndsWhenTheProgramEndsEvenIfItLeftAReaderBehind) {
+    TempDir dir;
+    // The script leaves a background reader of fd 3 holding the printer's input open,
+    // and exits; the printer must not wait for it.
+    auto t0 = std::chrono::steady_clock::now();
+    auto r = runSim(dir, {"--speed", "0"}, "(head -c 5 <&3 | od -An -tx1) & exit 4");
+    EXPECT_EQ(r.proc.exitStatus, 4);
+    EXPECT_FALSE(r.proc.timedOut);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 10.0);
 }

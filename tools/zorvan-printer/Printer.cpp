@@ -72,6 +72,15 @@ void Printer::advance(double now, double rows) {
 }
 
 void Printer::addPaperRow(const std::vector<std::uint8_t>& row) {
+    if (paperRows_ >= cfg_.maxPaperRows) {
+        if (!paperFull_) {
+            paperFull_ = true;
+            stats_.errors++;
+            line(now_, offset_, {}, "ERROR: the picture holds at most " + std::to_string(cfg_.maxPaperRows) +
+                                     " rows; later rows are not drawn");
+        }
+        return;
+    }
     paper_.insert(paper_.end(), row.begin(), row.end());
     ++paperRows_;
 }
@@ -360,6 +369,7 @@ void Printer::rasterData(const std::uint8_t* p, std::size_t n, double now) {
 }
 
 void Printer::feed(std::span<const std::uint8_t> bytes, double now, std::vector<TimedWrite>& out) {
+    now_ = now;
     std::size_t i = 0;
     while (i < bytes.size()) {
         if (inRaster_) {
@@ -470,6 +480,7 @@ bool Printer::writeSummary(const std::string& path, const std::vector<std::pair<
     kv("errors", stats_.errors);
     kv("paper_width", cfg_.headWidth);
     kv("paper_rows", paperRows_);
+    yn("paper_truncated", paperFull_);
     for (const auto& [k, v] : extra) std::fprintf(f.get(), "%s=%s\n", k.c_str(), v.c_str());
     return true;
 }

@@ -17,6 +17,7 @@ struct PrinterConfig {
     int headWidth = 576;      // dots
     double speedMmPerS = 150; // 0: instant
     double dotsPerMm = 8;
+    std::uint64_t maxPaperRows = 200000;  // 25 m of paper; keeps hostile input from eating memory
     bool answerQueries = true;  // false in decode mode
 };
 
@@ -96,6 +97,8 @@ private:
 
     std::vector<std::uint8_t> paper_;  // gray, headWidth per row, 255 = white
     std::uint64_t paperRows_ = 0;
+    bool paperFull_ = false;
+    double now_ = 0;  // time of the bytes being taken
 
     struct Stats {
         long commands = 0, initialise = 0, rasters = 0, rastersPrinted = 0, rastersWhileError = 0;

@@ -14,6 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -64,19 +66,23 @@ const char* const kUsage =
     "                order, a set bit is a black dot\n"
     "  summary.txt   key=value: bytes_in, rasters, rasters_printed, raster_rows, rows_printed,\n"
     "                raster_bytes, feeds, feed_dots, cuts, queries, queries_answered,\n"
-    "                queries_unanswered, replies_sent, copies_acknowledged (answered queries\n"
+    "                queries_unanswered, copies_acknowledged (answered queries\n"
     "                that follow a raster), clipped_rows, printed_while_error (rasters received\n"
     "                while reporting an error, not printed), rows_while_error,\n"
     "                unfinished_raster (yes/no), unfinished_raster_missing_bytes,\n"
     "                unfinished_command, unknown_bytes, swallowed_query_patterns, errors,\n"
-    "                paper_width, paper_rows, stalled, timed_out, mode, exit_status\n"
+    "                paper_width, paper_rows, paper_truncated (the picture stops at 200000\n"
+    "                rows), replies_sent, reply_writes_dropped, stalled, timed_out, mode,\n"
+    "                exit_status (run mode)\n"
     "\n"
     "As a CUPS backend (installed e.g. as <serverbin>/backend/zorvan-sim) the options come\n"
     "from the device URI:  zorvan-sim:/DIR?status=SCRIPT&speed=MM&width=DOTS&stall=N\n"
     "Each job writes DIR/job-<id>/ (default DIR /tmp/zorvan-sim); values may be %-encoded.\n"
+    "Given a print file, the backend prints it num-copies times.\n"
     "\n";
 
 volatile sig_atomic_t gSignal = 0;
+bool gBackend = false;  // errors are CUPS log lines and exit statuses then
 void onSignal(int sig) { gSignal = sig; }
 
 struct Options {
@@ -92,6 +98,11 @@ struct Options {
 };
 
 [[noreturn]] void usageError(const std::string& msg) {
+    if (gBackend) {
+        // 1 is CUPS_BACKEND_FAILED; 2 would ask CUPS for authentication.
+        std::fprintf(stderr, "ERROR: zorvan-sim: %s\n", msg.c_str());
+        std::exit(1);
+    }
     std::fprintf(stderr, "zorvan-printer: ERROR: %s (see --help)\n", msg.c_str());
     std::exit(2);
 }
@@ -133,7 +144,7 @@ void setOption(Options& o, const std::string& key, const std::string& value) {
     } else if (key == "input") {
         o.input = value;
     } else {
-        usageError("unknown option '" + key + "'");
+        usageError("unknown option '--" + key + "'");
     }
 }
 
@@ -152,7 +163,7 @@ bool makeDirs(const std::string& path) {
 std::string percentDecode(const std::string& s) {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%' && i + 2 < s.size() + 0 && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+        if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
             std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
             out += static_cast<char>(std::strtoul(s.substr(i + 1, 2).c_str(), nullptr, 16));
             i += 2;
@@ -178,6 +189,7 @@ struct Io {
     int inFd = 0;
     int backFd = -1;  // run mode: the write end of PROGRAM's fd 3
     pid_t child = -1;
+    int extraPasses = 0;  // backend with a print file: copies beyond the first, read again from the start
 };
 
 struct Outcome {
@@ -266,12 +278,18 @@ Outcome runLoop(zsim::Printer& printer, const Options& opt, Io& io) {
             if (r == io.child) {
                 childDone = true;
                 oc.childStatus = statusOf(ws);
+                // Nobody is left to take replies; what PROGRAM left running (a reader on
+                // fd 3 holding our input open) sees the channel end instead of waiting forever.
+                if (io.backFd >= 0) {
+                    ::close(io.backFd);
+                    io.backFd = -1;
+                }
             }
         }
 
         bool reading = inputOpen && !oc.stalled;
         if (io.mode == Mode::Run) {
-            if (childDone && !reading) break;
+            if (childDone && (!reading || oc.signalled || oc.timedOut)) break;
         } else if (!reading) {
             // Decode mode does not wait for anyone; a backend that stalls waits to be cancelled.
             if (io.mode == Mode::Decode || (!inputOpen && pending.empty())) break;
@@ -296,6 +314,9 @@ Outcome runLoop(zsim::Printer& printer, const Options& opt, Io& io) {
             fresh.clear();
             printer.feed(std::span<const std::uint8_t>(buf.data(), static_cast<std::size_t>(n)), secondsSince(t0), fresh);
             for (auto& w : fresh) pending.push_back(std::move(w));
+        } else if (n == 0 && want && io.extraPasses > 0 && ::lseek(io.inFd, 0, SEEK_SET) == 0) {
+            io.extraPasses--;
+            printer.note(secondsSince(t0), "note: the print file again, for the next copy");
         } else if (n == 0 && want) {
             inputOpen = false;
         } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
@@ -404,7 +425,7 @@ int runProgram(const Options& opt, char** programArgv) {
     io.child = pid;
     Outcome oc = runLoop(printer, opt, io);
     ::close(outR);
-    ::close(backW);
+    if (io.backFd >= 0) ::close(io.backFd);
     finishOutputs(printer, opt, oc, Mode::Run, listing);
     return oc.childStatus;
 }
@@ -446,6 +467,7 @@ std::string baseName(const char* p) {
 }
 
 int backend(int argc, char** argv) {
+    gBackend = true;
     std::string uri;
     if (const char* u = std::getenv("DEVICE_URI")) uri = u;
     else if (std::strchr(argv[0], ':')) uri = argv[0];
@@ -497,6 +519,8 @@ int backend(int argc, char** argv) {
     Io io;
     io.mode = Mode::Backend;
     io.inFd = fd;
+    // As CUPS's own backends do: given a print file, the backend makes the copies.
+    if (argc == 7) io.extraPasses = std::max(0, std::atoi(argv[4]) - 1);
     Outcome oc = runLoop(printer, opt, io);
     if (fd != 0) ::close(fd);
     int rc = finishOutputs(printer, opt, oc, Mode::Backend, listing);

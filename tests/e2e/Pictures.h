@@ -1,0 +1,42 @@
+// PNG pictures for the end-to-end tests: the test documents we print and the
+// paper the simulated printer hands back.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// An 8-bit gray picture, row after row; 0 is black.
+struct Gray {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> pixels;
+
+    std::uint8_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+    // Share of pixels darker than mid-gray inside [x0,x1) x [y0,y1).
+    double darkShare(int x0, int y0, int x1, int y1) const;
+    // Rows holding at least one dark pixel: first and one past the last (0,0 when none).
+    std::pair<int, int> darkRows() const;
+    // The same for columns.
+    std::pair<int, int> darkColumns() const;
+};
+
+struct Rgb {
+    std::uint8_t r, g, b;
+};
+
+// Reads any PNG as 8-bit gray; false when it cannot.
+bool readPng(const std::string& path, Gray& out, std::string& error);
+
+// Writes an 8-bit RGB PNG; `resolutionDpi` > 0 stores it in the file.
+bool writeRgbPng(const std::string& path, int width, int height, const std::function<Rgb(int x, int y)>& pixel,
+                 int resolutionDpi = 0);
+
+// Writes a one-page PDF of `widthPt` x `heightPt` points whose page content
+// is the PDF drawing operators `content` (e.g. "0.5 g 0 0 10 10 re f").
+bool writePdf(const std::string& path, double widthPt, double heightPt, const std::string& content);
+
+}  // namespace e2e
