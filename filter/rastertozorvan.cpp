@@ -96,17 +96,19 @@ struct PageBuffer {
 // field can carry.
 constexpr std::int64_t maxRasterRowBytes = 65535;
 
-// The colour order and colour space are enums in the header, but a stream
-// may carry any 32-bit value there; loading such a value as the enum is
-// undefined, so they are read as plain numbers until they have been checked.
+// The colour order and colour space of a header may carry any 32-bit value;
+// read them as numbers, not through the enum types libcups declares them with.
 template <class Enum>
-unsigned rawValue(const Enum& field)
+unsigned headerNumber(const Enum& field)
 {
     static_assert(sizeof(Enum) == sizeof(unsigned));
-    unsigned value;
+    unsigned value = 0;
     std::memcpy(&value, &field, sizeof value);
     return value;
 }
+
+unsigned colourOrder(const cups_page_header2_t& header) { return headerNumber(header.cupsColorOrder); }
+unsigned colourSpace(const cups_page_header2_t& header) { return headerNumber(header.cupsColorSpace); }
 
 void logHeader(const cups_page_header2_t& header)
 {
@@ -117,8 +119,8 @@ void logHeader(const cups_page_header2_t& header)
     std::fprintf(stderr, "DEBUG: header cupsBitsPerPixel -- %d.\n", static_cast<int>(header.cupsBitsPerPixel));
     std::fprintf(stderr, "DEBUG: header NumCopies -- %d.\n", header.NumCopies);
     std::fprintf(stderr, "DEBUG: header cupsBitsPerColor -- %d.\n", static_cast<int>(header.cupsBitsPerColor));
-    std::fprintf(stderr, "DEBUG: header cupsColorOrder -- %d.\n", static_cast<int>(rawValue(header.cupsColorOrder)));
-    std::fprintf(stderr, "DEBUG: header cupsColorSpace -- %d.\n", static_cast<int>(rawValue(header.cupsColorSpace)));
+    std::fprintf(stderr, "DEBUG: header cupsColorOrder -- %d.\n", static_cast<int>(colourOrder(header)));
+    std::fprintf(stderr, "DEBUG: header cupsColorSpace -- %d.\n", static_cast<int>(colourSpace(header)));
     std::fprintf(stderr, "DEBUG: header cupsRowCount -- %d.\n", static_cast<int>(header.cupsRowCount));
     std::fprintf(stderr, "DEBUG: header cupsCompression -- %d.\n", static_cast<int>(header.cupsCompression));
 }
@@ -147,10 +149,10 @@ RowSizes rowSizes(const cups_page_header2_t& header)
 bool pageSizesAreSound(const cups_page_header2_t& header, const RowSizes& sizes)
 {
     // An 8-bit page is read as three bytes (RGB) or one byte (black) per pixel.
-    const unsigned expectedBitsPerPixel = header.cupsColorSpace == 3 ? 8u : 24u;
+    const unsigned expectedBitsPerPixel = colourSpace(header) == 3 ? 8u : 24u;
     if (header.cupsBitsPerColor == 8 && header.cupsBitsPerPixel != expectedBitsPerPixel) {
         std::fprintf(stderr, "ERROR: Unsupported pixel layout: %u bits per pixel in colour space %u.\n",
-                     header.cupsBitsPerPixel, header.cupsColorSpace);
+                     header.cupsBitsPerPixel, colourSpace(header));
         return false;
     }
     const std::int64_t pageBytes = sizes.actualWidth * static_cast<std::int64_t>(header.cupsHeight);
@@ -240,7 +242,7 @@ PageResult runPage(cups_raster_t* raster, const cups_page_header2_t& header, uns
     const int bytesPerLine = static_cast<int>(header.cupsBytesPerLine);
     // Gray (black ink) 8-bit rows carry one byte per pixel; they are widened to
     // the three bytes of a true-colour pixel as they are read.
-    const bool widenGray = header.cupsBitsPerColor == 8 && header.cupsColorSpace == 3;
+    const bool widenGray = header.cupsBitsPerColor == 8 && colourSpace(header) == 3;
     const int rowBytes = widenGray ? bytesPerLine * 3 : bytesPerLine;
     if (rowBytes > actualWidth) {
         std::fprintf(stderr, "ERROR: Page %d: a line of %d bytes does not fit the page buffer row of %d bytes.\n",
@@ -391,14 +393,14 @@ int rastertozorvanMain(int argc, char* argv[])
         if (header.cupsHeight == 0 || header.cupsBytesPerLine == 0) {
             break;
         }
-        if (rawValue(header.cupsColorOrder) != 0) {
+        if (colourOrder(header) != 0) {
             std::fprintf(stderr, "ERROR: Unsupported colour order %u; only chunky pixels (0) can be printed.\n",
-                         rawValue(header.cupsColorOrder));
+                         colourOrder(header));
             return 1;
         }
-        if ((rawValue(header.cupsColorSpace) & ~2u) != 1) {
+        if ((colourSpace(header) & ~2u) != 1) {
             std::fprintf(stderr, "ERROR: Unsupported colour space %u; only RGB (1) and black (3) can be printed.\n",
-                         rawValue(header.cupsColorSpace));
+                         colourSpace(header));
             return 1;
         }
         if (!pageSizesAreSound(header, sizes)) {

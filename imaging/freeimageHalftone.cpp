@@ -220,9 +220,16 @@ void diffuseRow(float* const (&rows)[windowRows], int width, float threshold, do
         const float newValue = thresholded(value, threshold);
         row[x] = newValue;
         const double error = static_cast<double>(value - newValue);
-        const double unit = Kernel::divides ? error / Kernel::divisor : error;
-        spreadError<Kernel, FullStrength>(unit, strength, rows, x, right1, right2,
-                                          std::make_index_sequence<std::size(Kernel::cells)>{});
+        // Paper white and solid black land exactly on 255 or 0. Their error
+        // is +0, and at full strength adding a +0 share leaves every
+        // neighbour as it is (no value here is ever -0: they start as gray
+        // levels and a sum is -0 only from two -0 terms), so such pixels
+        // skip the kernel.
+        if (!FullStrength || error != 0.0) {
+            const double unit = Kernel::divides ? error / Kernel::divisor : error;
+            spreadError<Kernel, FullStrength>(unit, strength, rows, x, right1, right2,
+                                              std::make_index_sequence<std::size(Kernel::cells)>{});
+        }
         value = right1;
         right1 = right2;
         right2 = row[x + 3];  // padding past the row is read but never used
