@@ -82,13 +82,15 @@ AckResult awaitAcknowledgement(long long limitMs, unsigned char& statusByte)
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
     const int periodMs = waitPeriodMs();
+    // Every pass reads at least once, so a reply that is already there counts
+    // even when the limit is (nearly) zero.
     for (;;) {
         if (isCancelRequested()) {
             return AckResult::Cancelled;
         }
         long long leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (leftMs <= 0) {
-            return AckResult::TimedOut;
+        if (leftMs < 0) {
+            leftMs = 0;
         }
         double leftPeriods = periodMs > 0 ? static_cast<double>(leftMs) / periodMs : 0.0;
         long count = backChannelReadFor(copyReply, sizeof copyReply, leftPeriods);
@@ -100,11 +102,11 @@ AckResult awaitAcknowledgement(long long limitMs, unsigned char& statusByte)
             std::fprintf(stderr, "DEBUG: Status Process  -- Received reply data %X %X %X %X %X .\n",
                          asSignedByte(copyReply[0]), asSignedByte(copyReply[1]), asSignedByte(copyReply[2]),
                          asSignedByte(copyReply[3]), asSignedByte(copyReply[4]));
-            continue;
+        } else if (leftMs > 0) {
+            // Nothing came, or the back channel is closed or missing: do not spin.
+            pauseFor(std::min(0.05, leftPeriods));
         }
-        // Nothing came, or the back channel is closed or missing: do not spin.
-        pauseFor(periodMs > 0 ? std::min(0.05, static_cast<double>(leftMs) / periodMs) : 0.0);
-        if (periodMs == 0) {
+        if (Clock::now() >= deadline) {
             return AckResult::TimedOut;
         }
     }
@@ -125,6 +127,10 @@ int maxRowsPerRasterCommand(int rowBytes)
 PageResult waitForReadyPrinter(std::unique_lock<std::mutex>& channel)
 {
     for (;;) {
+        // A cancelled job starts nothing new, however ready the printer.
+        if (isCancelRequested()) {
+            return PageResult::Cancelled;
+        }
         while (!isPrinterStatusOK.load()) {
             if (isCancelRequested()) {
                 return PageResult::Cancelled;

@@ -336,6 +336,10 @@ void printerStatusProcess()
         std::fprintf(stderr, "DEBUG: Status Process Time -- time1 -- %ld.%06ld seconds\n",
                      static_cast<long>(end.tv_sec - start.tv_sec), static_cast<long>(end.tv_usec - start.tv_usec));
         pauseFor(1.0, [] { return monitorStopRequested.load(); });
+        if (waitPeriodMs() == 0) {
+            // A zero test period must not turn the poll into a busy loop.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
 }
 

@@ -2,7 +2,10 @@
 
 #include <cups/raster.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +16,7 @@
 #include "filter/colourPageRoad.h"
 #include "filter/copySubmission.h"
 #include "filter/filterWait.h"
+#include "filter/jobCancel.h"
 #include "filter/printerStatusProcess.h"
 #include "filter/settingsThermalSensitivityPara.h"
 #include "imaging/ImageBuffer.h"
@@ -34,6 +38,14 @@ public:
     bool open(const char* path)
     {
         fd_ = ::open(path, O_RDONLY);
+        // A directory opens read-only but reads nothing: say so instead of
+        // finding no pages in it.
+        struct stat st {};
+        if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+            ::close(fd_);
+            fd_ = -1;
+            errno = EISDIR;
+        }
         return fd_ >= 0;
     }
     int fd() const { return fd_ < 0 ? 0 : fd_; }
@@ -84,6 +96,20 @@ struct PageBuffer {
 // field can carry.
 constexpr std::int64_t maxRasterRowBytes = 65535;
 
+// The colour order and colour space of a header may carry any 32-bit value;
+// read them as numbers, not through the enum types libcups declares them with.
+template <class Enum>
+unsigned headerNumber(const Enum& field)
+{
+    static_assert(sizeof(Enum) == sizeof(unsigned));
+    unsigned value = 0;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
+unsigned colourOrder(const cups_page_header2_t& header) { return headerNumber(header.cupsColorOrder); }
+unsigned colourSpace(const cups_page_header2_t& header) { return headerNumber(header.cupsColorSpace); }
+
 void logHeader(const cups_page_header2_t& header)
 {
     std::fprintf(stderr, "DEBUG: header cupsWidth -- %d.\n", static_cast<int>(header.cupsWidth));
@@ -93,8 +119,8 @@ void logHeader(const cups_page_header2_t& header)
     std::fprintf(stderr, "DEBUG: header cupsBitsPerPixel -- %d.\n", static_cast<int>(header.cupsBitsPerPixel));
     std::fprintf(stderr, "DEBUG: header NumCopies -- %d.\n", header.NumCopies);
     std::fprintf(stderr, "DEBUG: header cupsBitsPerColor -- %d.\n", static_cast<int>(header.cupsBitsPerColor));
-    std::fprintf(stderr, "DEBUG: header cupsColorOrder -- %d.\n", static_cast<int>(header.cupsColorOrder));
-    std::fprintf(stderr, "DEBUG: header cupsColorSpace -- %d.\n", static_cast<int>(header.cupsColorSpace));
+    std::fprintf(stderr, "DEBUG: header cupsColorOrder -- %d.\n", static_cast<int>(colourOrder(header)));
+    std::fprintf(stderr, "DEBUG: header cupsColorSpace -- %d.\n", static_cast<int>(colourSpace(header)));
     std::fprintf(stderr, "DEBUG: header cupsRowCount -- %d.\n", static_cast<int>(header.cupsRowCount));
     std::fprintf(stderr, "DEBUG: header cupsCompression -- %d.\n", static_cast<int>(header.cupsCompression));
 }
@@ -123,10 +149,10 @@ RowSizes rowSizes(const cups_page_header2_t& header)
 bool pageSizesAreSound(const cups_page_header2_t& header, const RowSizes& sizes)
 {
     // An 8-bit page is read as three bytes (RGB) or one byte (black) per pixel.
-    const unsigned expectedBitsPerPixel = header.cupsColorSpace == 3 ? 8u : 24u;
+    const unsigned expectedBitsPerPixel = colourSpace(header) == 3 ? 8u : 24u;
     if (header.cupsBitsPerColor == 8 && header.cupsBitsPerPixel != expectedBitsPerPixel) {
         std::fprintf(stderr, "ERROR: Unsupported pixel layout: %u bits per pixel in colour space %u.\n",
-                     header.cupsBitsPerPixel, header.cupsColorSpace);
+                     header.cupsBitsPerPixel, colourSpace(header));
         return false;
     }
     const std::int64_t pageBytes = sizes.actualWidth * static_cast<std::int64_t>(header.cupsHeight);
@@ -216,7 +242,7 @@ PageResult runPage(cups_raster_t* raster, const cups_page_header2_t& header, uns
     const int bytesPerLine = static_cast<int>(header.cupsBytesPerLine);
     // Gray (black ink) 8-bit rows carry one byte per pixel; they are widened to
     // the three bytes of a true-colour pixel as they are read.
-    const bool widenGray = header.cupsBitsPerColor == 8 && header.cupsColorSpace == 3;
+    const bool widenGray = header.cupsBitsPerColor == 8 && colourSpace(header) == 3;
     const int rowBytes = widenGray ? bytesPerLine * 3 : bytesPerLine;
     if (rowBytes > actualWidth) {
         std::fprintf(stderr, "ERROR: Page %d: a line of %d bytes does not fit the page buffer row of %d bytes.\n",
@@ -237,6 +263,8 @@ PageResult runPage(cups_raster_t* raster, const cups_page_header2_t& header, uns
         unsigned char* row = pageBuffer + static_cast<std::int64_t>(y) * actualWidth;
         unsigned char* target = widenGray ? grayLine.get() : row;
         if (cupsRasterReadPixels(raster, target, header.cupsBytesPerLine) == 0) {
+            std::fprintf(stderr, "ERROR: The raster stream ended inside page %d (%d of %d lines read); the page was "
+                         "not printed.\n", pageNumber, y, cupsHeight);
             return PageResult::Abandoned;
         }
         if (widenGray) {
@@ -330,6 +358,7 @@ int rastertozorvanMain(int argc, char* argv[])
     // The monitor runs from the very start so the printer's condition is
     // known by the time the first page is ready.
     StatusMonitor monitor;
+    CancelWatch cancelWatch;
 
     if (argc != 6 && argc != 7) {
         std::fputs("ERROR: rastertozorvan job-id user title copies options [file]\n", stderr);
@@ -344,6 +373,9 @@ int rastertozorvanMain(int argc, char* argv[])
     initializeSettings(argv[5]);
 
     RasterStream raster(input.fd());
+    if (raster.get() == nullptr) {
+        std::fputs("ERROR: The input is empty or not a CUPS raster stream.\n", stderr);
+    }
     curPagePos = 0;
     PageBuffer pageBuffer;
     int pageCount = 0;
@@ -361,14 +393,14 @@ int rastertozorvanMain(int argc, char* argv[])
         if (header.cupsHeight == 0 || header.cupsBytesPerLine == 0) {
             break;
         }
-        if (header.cupsColorOrder != 0) {
+        if (colourOrder(header) != 0) {
             std::fprintf(stderr, "ERROR: Unsupported colour order %u; only chunky pixels (0) can be printed.\n",
-                         header.cupsColorOrder);
+                         colourOrder(header));
             return 1;
         }
-        if ((header.cupsColorSpace & ~2u) != 1) {
+        if ((colourSpace(header) & ~2u) != 1) {
             std::fprintf(stderr, "ERROR: Unsupported colour space %u; only RGB (1) and black (3) can be printed.\n",
-                         header.cupsColorSpace);
+                         colourSpace(header));
             return 1;
         }
         if (!pageSizesAreSound(header, sizes)) {
@@ -390,11 +422,17 @@ int rastertozorvanMain(int argc, char* argv[])
             monitor.stop();
             return 1;
         }
-        if (result == PageResult::Cancelled) {
-            monitor.stop();
-            std::fputs("INFO: Job cancelled.\n", stderr);
-            return 0;
+        if (result == PageResult::Cancelled || isCancelRequested()) {
+            break;
         }
+    }
+    if (isCancelRequested()) {
+        // Stopped at a safe point: no command is open at the printer.
+        monitor.stop();
+        sendCancelSequence();
+        cancelWatch.closingDone();
+        std::fputs("INFO: Job cancelled.\n", stderr);
+        return 0;
     }
 
     curPagePos = 0;

@@ -11,18 +11,10 @@
 #include "imaging/ImageBuffer.h"
 #include "imaging/MonochromeConvert.h"
 #include "imaging/otsu.h"
-#ifdef ZORVAN_HAVE_DITHER
 #include "imaging/Dither.h"
-#endif
-#ifdef ZORVAN_HAVE_HALFTONE
 #include "imaging/freeimageHalftone.h"
-#endif
-#ifdef ZORVAN_HAVE_ADAPTIVE
 #include "imaging/AdaptiveThreshold.h"
-#endif
-#ifdef ZORVAN_HAVE_MINICUT
 #include "imaging/minicut.h"
-#endif
 
 namespace {
 
@@ -36,38 +28,25 @@ using PlainBinarizer = bool (*)(int, int, const unsigned char*, unsigned int, un
 // The page binarizers of the colour road: (width, height, extra white rows, ...).
 const PageBinarizer pageBinarizers[] = {
     TrueCollorBitToOnebit,
-#ifdef ZORVAN_HAVE_DITHER
     makeDitherBayer8,
     makeDitherBayer16,
-#endif
-#ifdef ZORVAN_HAVE_HALFTONE
     Threshold,
     ErrorDiffusionFloydSteinberg7351,
     ErrorDiffusionBurkes,
     ErrorDiffusionSierra,
     ErrorDiffusionStucki,
-#endif
 };
 
 // The library binarizers without extra rows.
 const PlainBinarizer plainBinarizers[] = {
     MonochromeConvert,
-#ifdef ZORVAN_HAVE_HALFTONE
     ErrorDiffusionFloydSteinberg,
     FloydSteinberg,
-#endif
-#ifdef ZORVAN_HAVE_ADAPTIVE
     InterlImageAdaptiveThreshold,
-#endif
 };
 
 constexpr int pageCount = sizeof pageBinarizers / sizeof pageBinarizers[0];
 constexpr int plainCount = sizeof plainBinarizers / sizeof plainBinarizers[0];
-#ifdef ZORVAN_HAVE_MINICUT
-constexpr int minicutCount = 1;
-#else
-constexpr int minicutCount = 0;
-#endif
 
 unsigned int selector(FuzzInput& in)
 {
@@ -107,17 +86,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int width = in.range(1, maxWidth);
     const int height = in.range(1, maxHeight);
     const unsigned int gray = selector(in);
-    const int total = pageCount + plainCount + minicutCount;
+    const int total = pageCount + plainCount + 1;  // the last one: min-cut
     const int index = which % total;
     const int extra = index < pageCount ? in.range(0, maxExtra) : 0;
     const int expected = bitRasterStride(width) * (height + extra);
     const int claimed = claim(in, expected);
     int size0 = claimed;
     // A few extra parameters (used by min-cut).
-    [[maybe_unused]] const int blockWidth = in.range(0, 40);
-    [[maybe_unused]] const int blockHeight = in.range(0, 40);
-    [[maybe_unused]] const int bias = in.range(-300, 300);
-    [[maybe_unused]] const float balance = static_cast<float>(in.range(-20, 140)) / 100.0f;
+    const int blockWidth = in.range(0, 40);
+    const int blockHeight = in.range(0, 40);
+    const int bias = in.range(-300, 300);
+    const float balance = static_cast<float>(in.range(-20, 140)) / 100.0f;
 
     std::vector<std::uint8_t> raster(static_cast<std::size_t>(trueColourStride(width)) * height);
     fillFrom(in.rest(), raster.data(), raster.size());
@@ -129,12 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else if (index < pageCount + plainCount) {
         ok = plainBinarizers[index - pageCount](width, height, raster.data(), gray, bits.data(), &size0);
     } else {
-#ifdef ZORVAN_HAVE_MINICUT
         ok = minicut(raster.data(), gray, static_cast<unsigned>(width), static_cast<unsigned>(height), blockWidth,
                      blockHeight, bias, bits.data(), &size0, balance);
-#else
-        ok = false;
-#endif
     }
     // Success means the whole expected raster was written under a right
     // claim; a wrong claim is refused.

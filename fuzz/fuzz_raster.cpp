@@ -114,7 +114,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     rasterPath = pattern;
     std::atexit([] { ::unlink(rasterPath.c_str()); });
     ::setenv("PPD", ZORVAN_SOURCE_DIR "/ppd/zorvan.ppd", 1);
-    ::setenv("ZORVAN_TEST_WAIT_MS", "0", 1);
+    // 1 ms, not 0: a zero period gives a copy no time at all for its acknowledgement.
+    ::setenv("ZORVAN_TEST_WAIT_MS", "1", 1);
     testPrinterReply = scriptedPrinter;
     // The printer bytes go nowhere.
     const int devnull = ::open("/dev/null", O_WRONLY);

@@ -78,6 +78,7 @@ seed('bits-16', stream(header(8, 2, 16, 1) + bytes(96)))
 seed('printer-errors-first', stream(page(16, 4, 8, 1, box)), script=bytes([0x24, 0x00, 0x14, 0xEE, 0xB0, 0xA0]))
 seed('empty-stream', b'')
 # Regression inputs from fuzzing.
-# Colour order 128 (and colour space 200): values outside the enums of the page header.
+# Colour order 128 and colour space 200: values outside the enums of the page
+# header, once read as the enums themselves (undefined behaviour).
 seed('regress-colour-order-128', stream(header(8, 2, 8, 1, order=128) + bytes(48)))
 seed('regress-colour-space-200', stream(header(8, 2, 8, 200) + bytes(16)))

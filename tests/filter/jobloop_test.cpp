@@ -2,6 +2,8 @@
 // lines, the end of the job and the error exits.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "FakePrinter.h"
 #include "support/Process.h"
 #include "support/Raster.h"
@@ -158,10 +160,14 @@ TEST(JobLoop, UnsupportedLayoutsAreNamedBeforeAnythingIsSent)
     space.cupsColorSpace = CUPS_CSPACE_RGBA;
     space.cupsBitsPerPixel = 32;
     space.cupsBytesPerLine = 64 * 4;
+    auto strangeOrder = pageHeader(64, 8, 8, 1);
+    const unsigned outOfRange = 128;  // no value of the enum; a stream may carry it all the same
+    std::memcpy(&strangeOrder.cupsColorOrder, &outOfRange, sizeof outOfRange);
     auto tooWide = pageHeader(600000, 2, 1, 3);
     auto tooLarge = pageHeader(576, 2000000, 8, 1);
     for (const Case& c : {Case{order, "ERROR: Unsupported colour order 1"},
                           Case{space, "ERROR: Unsupported colour space 2"},
+                          Case{strangeOrder, "ERROR: Unsupported colour order 128"},
                           Case{tooWide, "ERROR: Page rows of 75000 bytes do not fit the printer's raster command"},
                           Case{tooLarge, "ERROR: Page of 576 x 2000000 pixels (1728 bytes per line) is too large"}}) {
         FilterJob job;

@@ -24,7 +24,7 @@ std::string rawPage(const cups_page_header2_t& header, const std::string& data)
 std::string rawStream(const std::string& pages)
 {
     // The sync word of an uncompressed stream, in this machine's byte order.
-    const std::uint32_t sync = CUPS_RASTER_SYNCv1;
+    const std::uint32_t sync = CUPS_RASTER_SYNC;  // "RaS3", version 3
     std::string bytes(4, '\0');
     std::memcpy(bytes.data(), &sync, 4);
     return bytes + pages;
@@ -51,9 +51,7 @@ void expectCleanFailure(const PrinterRun& run, int status, const std::string& er
 TEST(BadInput, StreamEndsInsideTheFirstHeader)
 {
     PrinterJob job;
-    // Cut before the page sizes: libcups fills the rest of the header with
-    // zeros, so the page has no height.
-    job.rawStream = rawStream(rawPage(pageHeader(64, 8, 8, 1), "")).substr(0, 300);
+    job.rawStream = rawStream(rawPage(pageHeader(64, 8, 8, 1), "")).substr(0, 700);
     const PrinterRun run = runWithPrinter(job);
     expectCleanFailure(run, 1, "ERROR: No pages found!\n");
     EXPECT_EQ(run.number("rasters"), 0);
@@ -148,4 +146,42 @@ TEST(BadInput, OptionValuesThePpdDoesNotOffer)
     EXPECT_FALSE(run.logHas("job-sheets")) << "options the filter does not read are not its business";
     EXPECT_EQ(run.proc.exitStatus, 0) << run.log();
     EXPECT_EQ(run.number("rasters_printed"), 1);
+}
+
+TEST(BadInput, StreamEndsInsideAPage)
+{
+    // A first page whole, the second cut inside its rows: the second is named
+    // as not printed; the first is printed.
+    const cups_page_header2_t header = pageHeader(64, 8, 8, 1);
+    const std::string page = rawPage(header, blankRows(header, 8));
+    PrinterJob job;
+    job.rawStream = rawStream(page + page.substr(0, page.size() - 100));
+    const PrinterRun run = runWithPrinter(job);
+    EXPECT_TRUE(run.logHas("ERROR: The raster stream ended inside page 2 (7 of 8 lines read); the page was not "
+                           "printed.\n"))
+        << run.log();
+    EXPECT_EQ(run.number("rasters"), 1);
+    EXPECT_EQ(run.summary.at("unfinished_raster"), "no");
+    EXPECT_LT(run.seconds, 10.0);
+}
+
+TEST(BadInput, SeventhArgumentIsADirectory)
+{
+    TempDir dir;
+    PrinterJob job;
+    job.filterArgs = {"42", "user", "title", "1", "", dir.path()};
+    expectCleanFailure(runWithPrinter(job), 1, "ERROR: Unable to open raster file - : Is a directory\n");
+}
+
+TEST(BadInput, ARasterStreamOfAnotherFormat)
+{
+    for (const std::string& stream : {std::string("%PDF-1.4\n") + std::string(4000, 'x'),
+                                      std::string("\x89PNG\r\n\x1a\n") + std::string(2000, '\0')}) {
+        PrinterJob job;
+        job.rawStream = stream;
+        job.rasterOnStdin = true;
+        const PrinterRun run = runWithPrinter(job);
+        expectCleanFailure(run, 1, "ERROR: The input is empty or not a CUPS raster stream.\n");
+        EXPECT_TRUE(run.logHas("ERROR: No pages found!\n"));
+    }
 }

@@ -1,0 +1,89 @@
+#include "filter/jobCancel.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "filter/Functions.h"
+#include "filter/filterWait.h"
+#include "filter/printerStatusProcess.h"
+
+namespace {
+
+// Set by the signal handler, read by the watcher. Lock-free, so safe there.
+std::atomic<bool> terminateSignalled{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void onTerminate(int) { terminateSignalled.store(true); }
+
+// How often the watcher looks at the flags.
+constexpr auto watchSlice = std::chrono::milliseconds(10);
+
+// Wait periods the job has, after a cancel, to write its closing bytes.
+constexpr double closingPeriods = 5.0;
+
+}  // namespace
+
+void installCancelHandlers()
+{
+    struct sigaction action {};
+    action.sa_handler = onTerminate;
+    sigemptyset(&action.sa_mask);
+    // Restart interrupted calls: the job itself decides where to stop, and a
+    // write blocked on a stuck printer is the watcher's business.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+CancelWatch::CancelWatch() : thread_([this] { watch(); }) {}
+
+CancelWatch::~CancelWatch()
+{
+    closingDone();
+    thread_.join();
+}
+
+void CancelWatch::closingDone() { done_.store(true); }
+
+void CancelWatch::watch()
+{
+    // Until a cancel: forward SIGTERM.
+    while (!done_.load() && !isCancelRequested()) {
+        if (terminateSignalled.exchange(false)) {
+            std::fputs("DEBUG: SIGTERM received; cancelling the job.\n", stderr);
+            requestCancel();
+            break;
+        }
+        std::this_thread::sleep_for(watchSlice);
+    }
+    if (done_.load()) {
+        return;
+    }
+    // After it: the job must end in time, or the printer has stopped reading.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(periodsToMs(closingPeriods));
+    while (!done_.load()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            std::fprintf(stderr,
+                         "ERROR: The job did not end within %.0f seconds after it was cancelled (the printer is "
+                         "not taking data); giving up.\n",
+                         closingPeriods);
+            std::fflush(stderr);
+            // The main thread may be stuck in a write that never returns.
+            _exit(1);
+        }
+        std::this_thread::sleep_for(watchSlice);
+    }
+}
+
+void sendCancelSequence()
+{
+    std::lock_guard<std::mutex> channel(printerChannelMutex);
+    curPagePos = 0;
+    cancelJob();
+    SendDataToBackEnd(RawData, curPagePos);
+    std::fflush(stdout);
+    curPagePos = 0;
+}
