@@ -108,14 +108,14 @@ struct StuckiKernel {
 
 enum class DiffusionMember { FloydSteinberg7351, Burkes, Sierra, Stucki };
 
-// Rows of the working buffer kept at a time: the row being thresholded and
-// the rows below it that still receive error. Only they are held, in a ring;
-// a row enters with its gray values when it comes into reach of the kernel
-// and leaves, final, when it has been thresholded.
+// Rows one diffusing row works on: itself and the two below it that receive
+// its error.
 constexpr int windowRows = 3;
 
-// Rows of the ring that holds them: two rows are diffused at a time, and the
-// lower one reaches two rows further down.
+// Only the rows within reach are held, in a ring: a row enters with its gray
+// values when it comes into reach of the kernel and leaves, final, when it
+// has been thresholded. Two rows are diffused at a time and the lower one
+// reaches two rows further down, so the ring holds four.
 constexpr int ringRows = windowRows + 1;
 
 // Floats per window row: the row and the padding diffuseRow reads past it.
