@@ -173,23 +173,6 @@ std::vector<PrinterCommand> decodePrinterStream(const std::string& stream, bool*
     return commands;
 }
 
-std::string ppdText(const std::map<std::string, std::vector<std::string>>& options)
-{
-    std::string text =
-        "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n*LanguageVersion: English\n"
-        "*LanguageEncoding: ISOLatin1\n*PCFileName: \"ZTEST.PPD\"\n*Manufacturer: \"Test\"\n*Product: \"(Test)\"\n"
-        "*ModelName: \"Test\"\n*ShortNickName: \"Test\"\n*NickName: \"Test\"\n";
-    for (const auto& [keyword, choices] : options) {
-        text += "*OpenUI *" + keyword + "/" + keyword + ": PickOne\n";
-        text += "*Default" + keyword + ": " + choices.at(0) + "\n";
-        for (std::size_t i = 1; i < choices.size(); ++i) {
-            text += "*" + keyword + " " + choices[i] + "/" + choices[i] + ": \"\"\n";
-        }
-        text += "*CloseUI: *" + keyword + "\n";
-    }
-    return text;
-}
-
 FilterRun runFilterJob(const FilterJob& job)
 {
     ::signal(SIGPIPE, SIG_IGN);

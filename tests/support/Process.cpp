@@ -193,4 +193,17 @@ void writeFile(const std::string& path, const std::string& content)
     out << content;
 }
 
+std::map<std::string, std::string> readKeyValues(const std::string& path)
+{
+    std::map<std::string, std::string> values;
+    std::istringstream in(readFile(path));
+    for (std::string line; std::getline(in, line);) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos) {
+            values[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+    }
+    return values;
+}
+
 }  // namespace testsupport

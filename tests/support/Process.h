@@ -48,4 +48,7 @@ private:
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 
+// The "key=value" lines of a file (the simulated printer's summary.txt).
+std::map<std::string, std::string> readKeyValues(const std::string& path);
+
 }  // namespace testsupport
