@@ -80,7 +80,9 @@ TEST(StatusMonitor, ErrorRepliesHoldThePageAndAreReported)
         {0x00, 2, {"DEBUG: Error and Warn -- printerStatus2 -- 2.\n", "INFO: Status Process Error -- Out of paper.\n"}},
         {0x24, 1, {"DEBUG: Error and Warn -- printerStatus1 -- 1.\n",
                    "INFO: Status Process Error -- Open the printer cover.\n"}},
-        {0xB0, 4, {"DEBUG: Error and Warn -- PrinterStatus3 -- 4.\n", "DEBUG: Error and Warn -- paperStatus -- 0.\n",
+        {0xB0, 4, {"DEBUG: Status Process -- Printer Status: 10 4 4 FFFFFFB0 0 .\n",  // printed as signed
+                   "DEBUG: Status Process -- Printer Status: tempStatus B0.\n",
+                   "DEBUG: Error and Warn -- PrinterStatus3 -- 4.\n", "DEBUG: Error and Warn -- paperStatus -- 0.\n",
                    "INFO: Status Process Error -- Printer is overheating.\n",
                    "INFO: Status Process Error -- Printer is overheating, the paper is skewed.\n"}},
         {0x14, 7, {"DEBUG: Error and Warn -- PrinterStatus3 -- 7.\n"}},
@@ -125,19 +127,12 @@ TEST(StatusMonitor, WrongLeaderIsOnlyLogged)
     job.printer = answerQueries([](int q) {
         return q == 0 ? std::string{'\x10', '\x04', '\x05', '\x00', '\x00'} : statusReply(0x20);
     });
+    job.waitMs = 50;  // replies come well within a period even on a busy machine
     auto r = runFilterJob(job);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_TRUE(r.logHas("DEBUG: Status Process -- Printer Status: 10 4 5 0 0 .\nDEBUG: Status Process Time"));
     EXPECT_FALSE(r.logHas("printerStatus 2"));
     EXPECT_GE(queriesBeforeRaster(r), 4);
-}
-
-TEST(StatusMonitor, HighStatusBytesPrintAsSignedInTheRawLine)
-{
-    auto r = runWithStatus(0xFF, 1);
-    ASSERT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_TRUE(r.logHas("DEBUG: Status Process -- Printer Status: 10 4 4 FFFFFFFF 0 .\n"));
-    EXPECT_TRUE(r.logHas("DEBUG: Status Process -- Printer Status: tempStatus FF.\n"));
 }
 
 TEST(StatusMonitor, SilentPrinterHoldsThePageAndIsReportedOnce)
