@@ -116,28 +116,20 @@ TEST(JobLoop, HeaderAndRowSizeLinesOfAPage)
     EXPECT_TRUE(r.logHas("INFO: Ready to print.\n"));
 }
 
-TEST(JobLoop, OneBitRowSizesAndPageNumbers)
+TEST(JobLoop, OneBitRowSizesPageNumbersAndTheZeroHeightEnd)
 {
     FilterJob job;
-    job.pages = {oneBitPage(576, 4, [](unsigned, unsigned) { return false; }, 3), smallOneBitPage(2)};
+    RasterPage end;
+    end.header = pageHeader(64, 0, 1, 3);
+    job.pages = {oneBitPage(576, 4, [](unsigned, unsigned) { return false; }, 3), smallOneBitPage(2), end,
+                 smallOneBitPage()};
     auto r = runFilterJob(job);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_TRUE(r.logHas("DEBUG: page tmpWidth -- 72.\nDEBUG: page actualWidth -- 72.\n"));
     EXPECT_TRUE(r.logHas("PAGE: 1 3\n"));
     EXPECT_TRUE(r.logHas("PAGE: 2 2\n"));
-}
-
-TEST(JobLoop, ZeroHeightPageEndsTheJob)
-{
-    FilterJob job;
-    RasterPage empty;
-    empty.header = pageHeader(64, 0, 1, 3);
-    job.pages = {smallOneBitPage(), empty, smallOneBitPage()};
-    auto r = runFilterJob(job);
-    EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_TRUE(r.logHas("PAGE: 1 1\n"));
-    EXPECT_FALSE(r.logHas("PAGE: 2"));
-    EXPECT_EQ(r.ofKind(PrinterCommand::Raster).size(), 1u);
+    EXPECT_FALSE(r.logHas("PAGE: 3")) << "a page of height 0 ends the job";
+    EXPECT_EQ(r.ofKind(PrinterCommand::Raster).size(), 2u);
     EXPECT_TRUE(r.logHas("INFO: Ready to print.\n"));
 }
 

@@ -26,6 +26,17 @@ std::string sendAndAsk(const std::string& file) {
 
 bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
 
+// `text` holds the `parts` in this order.
+void expectInOrder(const std::string& text, const std::vector<std::string>& parts)
+{
+    std::size_t pos = 0;
+    for (const auto& part : parts) {
+        auto at = text.find(part, pos);
+        ASSERT_NE(at, std::string::npos) << part << " in order, in:\n" << text;
+        pos = at + 1;
+    }
+}
+
 // The summary holds at least these values.
 void expectSummary(const std::map<std::string, std::string>& summary,
                    const std::vector<std::pair<std::string, std::string>>& expected)
@@ -86,14 +97,8 @@ TEST(SimulatedPrinter, StatusScriptAnswersEachQueryByNumber) {
                      "1-2:ready, 3:cover, 4:paperout, 5:hot, 6:skew, 7:0x14, 8:none, 9:wrongleader, 10-:cover|paperout"},
                     script);
     ASSERT_EQ(r.proc.exitStatus, 0) << r.proc.err;
-    const char* expected[] = {"10 04 04 20 00", "10 04 04 20 00", "10 04 04 24 00", "10 04 04 00 00", "10 04 04 30 00",
-                              "10 04 04 a0 00", "10 04 04 14 00", "10 04 05 20 00", "10 04 04 04 00"};
-    std::size_t pos = 0;
-    for (const char* e : expected) {
-        auto at = r.proc.err.find(e, pos);
-        ASSERT_NE(at, std::string::npos) << e << " in order, in:\n" << r.proc.err;
-        pos = at + 1;
-    }
+    expectInOrder(r.proc.err, {"10 04 04 20 00", "10 04 04 20 00", "10 04 04 24 00", "10 04 04 00 00", "10 04 04 30 00",
+                               "10 04 04 a0 00", "10 04 04 14 00", "10 04 05 20 00", "10 04 04 04 00"});
     EXPECT_EQ(r.summary["queries"], "10");
     EXPECT_EQ(r.summary["queries_unanswered"], "1");
     EXPECT_TRUE(contains(r.listing, "status query #8 -> no reply"));
@@ -270,12 +275,7 @@ TEST(SimulatedPrinter, StatusFileWithCommentsAndRawReplies) {
                                            " <&3 | od -An -tx1 >&2; ";
     auto r = runSim(dir, {"--speed", "0", "--status-file", dir.file("status.txt")}, script);
     ASSERT_EQ(r.proc.exitStatus, 0) << r.proc.err;
-    std::size_t pos = 0;
-    for (const char* e : {"10 04 04\n", "10 04 04 a0 00", "10 04 04 30 00", "10 04 04 30 00", "10 04 04 24 00"}) {
-        auto at = r.proc.err.find(e, pos);
-        ASSERT_NE(at, std::string::npos) << e << " in order, in:\n" << r.proc.err;
-        pos = at + 1;
-    }
+    expectInOrder(r.proc.err, {"10 04 04\n", "10 04 04 a0 00", "10 04 04 30 00", "10 04 04 30 00", "10 04 04 24 00"});
 }
 
 TEST(SimulatedPrinter, CommandsSplitAcrossWritesDecodeTheSame) {
