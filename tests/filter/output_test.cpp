@@ -205,28 +205,6 @@ TEST_F(Output, EncodersEmitExactBytes)
     EXPECT_EQ(curPagePos, 0);
 }
 
-TEST_F(Output, TemplatesAreRestoredAfterEachUse)
-{
-    setDensity(7);
-    setAlign(2);
-    setPaperMode(3);
-    setStartFeed(40);
-    testing::internal::CaptureStderr();
-    directBytes([] { setEndFeed(100); });
-    testing::internal::GetCapturedStderr();
-    setPrinterStandbyTimeCommand(2);  // this template keeps the last value written into it
-    const std::vector<std::pair<CommandTemplate, Bytes>> templates = {
-        {CommandTemplate::Density, {0x1D, 0x83, 0x04}},     {CommandTemplate::Align, {0x1B, 0x61, 0x01}},
-        {CommandTemplate::PaperMode, {0x1B, 0x01, 0x00}},   {CommandTemplate::StartFeed, {0x1B, 0x4A, 0x00}},
-        {CommandTemplate::EndFeed, {0x1B, 0x4A, 0x00}},     {CommandTemplate::RasterHeader, {0x1D, 0x76, 0x30, 0x00}},
-        {CommandTemplate::StatusQuery, {0x10, 0x04, 0x04}}, {CommandTemplate::BatteryQuery, {0x10, 0x04, 0x05}},
-        {CommandTemplate::StandbyTime, {0x1B, 0x05, 0x02}}};
-    for (const auto& [which, bytes] : templates) {
-        auto actual = commandTemplateBytes(which);
-        EXPECT_EQ(Bytes(actual.begin(), actual.end()), bytes) << static_cast<int>(which);
-    }
-}
-
 TEST_F(Output, EndFeedWritesDirectlyWithItsDebugLines)
 {
     auto run = [](int n, std::string& err) {

@@ -14,8 +14,6 @@
 
 #include "support/Process.h"
 
-extern char** environ;
-
 namespace testsupport {
 
 namespace {
@@ -77,16 +75,6 @@ std::size_t decodeOne(const std::string& s, std::size_t pos, PrinterCommand& cmd
     cmd.kind = PrinterCommand::Unknown;
     cmd.value = b;
     return 1;
-}
-
-std::vector<char*> cStrings(std::vector<std::string>& strings)
-{
-    std::vector<char*> result;
-    for (auto& s : strings) {
-        result.push_back(s.data());
-    }
-    result.push_back(nullptr);
-    return result;
 }
 
 }  // namespace
@@ -183,27 +171,17 @@ FilterRun runFilterJob(const FilterJob& job)
     } else {
         writeRasterFile(rasterPath, job.pages);
     }
-    std::map<std::string, std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        std::string entry(*e);
-        auto eq = entry.find('=');
-        if (eq != std::string::npos) {
-            env[entry.substr(0, eq)] = entry.substr(eq + 1);
-        }
-    }
-    env.erase("PPD");
+    ProcessOptions options;
+    options.unsetEnv = {"PPD"};
     if (!job.ppd.empty()) {
         writeFile(dir.file("test.ppd"), job.ppd);
-        env["PPD"] = dir.file("test.ppd");
+        options.env["PPD"] = dir.file("test.ppd");
     }
-    env["ZORVAN_TEST_WAIT_MS"] = std::to_string(job.waitMs);
+    options.env["ZORVAN_TEST_WAIT_MS"] = std::to_string(job.waitMs);
     for (const auto& [k, v] : job.env) {
-        env[k] = v;
+        options.env[k] = v;
     }
-    std::vector<std::string> envStrings;
-    for (const auto& [k, v] : env) {
-        envStrings.push_back(k + "=" + v);
-    }
+    std::vector<std::string> envStrings = childEnvironment(options);
     std::vector<std::string> args = {builtProgram("rastertozorvan"), "7", "tester", "job", "1", job.options,
                                      rasterPath};
     auto argp = cStrings(args);

@@ -28,14 +28,8 @@ void setNonBlocking(int fd)
 
 }  // namespace
 
-ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options)
+std::vector<std::string> childEnvironment(const ProcessOptions& options)
 {
-    int inPipe[2], outPipe[2], errPipe[2];
-    if (::pipe(inPipe) != 0 || ::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-
-    // Build the environment before forking.
     std::map<std::string, std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry(*e);
@@ -50,21 +44,35 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     for (const auto& [name, value] : options.env) {
         env[name] = value;
     }
-    std::vector<std::string> envStrings;
+    std::vector<std::string> strings;
     for (const auto& [name, value] : env) {
-        envStrings.push_back(name + "=" + value);
+        strings.push_back(name + "=" + value);
     }
-    std::vector<char*> envp;
-    for (auto& s : envStrings) {
-        envp.push_back(s.data());
+    return strings;
+}
+
+std::vector<char*> cStrings(std::vector<std::string>& strings)
+{
+    std::vector<char*> result;
+    for (auto& s : strings) {
+        result.push_back(s.data());
     }
-    envp.push_back(nullptr);
+    result.push_back(nullptr);
+    return result;
+}
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options)
+{
+    int inPipe[2], outPipe[2], errPipe[2];
+    if (::pipe(inPipe) != 0 || ::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+
+    // Build the environment before forking.
+    std::vector<std::string> envStrings = childEnvironment(options);
     std::vector<std::string> args = argv;
-    std::vector<char*> argp;
-    for (auto& s : args) {
-        argp.push_back(s.data());
-    }
-    argp.push_back(nullptr);
+    std::vector<char*> envp = cStrings(envStrings);
+    std::vector<char*> argp = cStrings(args);
 
     pid_t pid = ::fork();
     if (pid < 0) {
