@@ -75,6 +75,9 @@ struct FilterRun {
 
 FilterRun runFilterJob(const FilterJob& job);
 
+// The commands in a line, e.g. "init, density 5, justify 1, raster 16x170, query".
+std::string describe(const std::vector<PrinterCommand>& commands);
+
 // Decodes a command stream; `complete` is false when it ends inside a command.
 std::vector<PrinterCommand> decodePrinterStream(const std::string& stream, bool* complete = nullptr);
 

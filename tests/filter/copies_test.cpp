@@ -74,19 +74,9 @@ TEST(Copies, EachCopyIsSelfContainedAndAcknowledged)
     auto r = runFilterJob(job);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     auto commands = copyCommands(r);
-    ASSERT_EQ(commands.size(), 10u);
-    for (int copy = 0; copy < 2; ++copy) {
-        const PrinterCommand* c = &commands[copy * 5];
-        EXPECT_EQ(c[0].kind, PrinterCommand::Initialise);
-        EXPECT_EQ(c[1].kind, PrinterCommand::Density);
-        EXPECT_EQ(c[1].value, 5);
-        EXPECT_EQ(c[2].kind, PrinterCommand::Justification);
-        EXPECT_EQ(c[2].value, 1);
-        EXPECT_EQ(c[3].kind, PrinterCommand::Raster);
-        EXPECT_EQ(c[3].rowBytes, 16);
-        EXPECT_EQ(c[3].rows, 170);  // 50 image rows and 120 white ones
-        EXPECT_EQ(c[4].kind, PrinterCommand::StatusQuery);
-    }
+    // 50 image rows and 120 white ones.
+    const std::string copy = "init, density 5, justify 1, raster 16x170, query";
+    ASSERT_EQ(describe(commands), copy + ", " + copy);
     EXPECT_TRUE(commands[3].data == commands[8].data);
     EXPECT_TRUE(r.logHas("DEBUG: 710 i = 0.\nDEBUG:  654 -- OK.\nDEBUG: 710 GetAfterPrintFeed -- 0\n"
                          "DEBUG: page lastHeight -- 170\n"))
@@ -213,19 +203,12 @@ TEST(Copies, CopiesBeyondTheRowLimitGoOutInBands)
     auto r = runFilterJob(job);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     auto commands = copyCommands(r);
-    // Per copy: set-up, two bands, one query.
-    ASSERT_EQ(commands.size(), 12u);
-    for (int copy = 0; copy < 2; ++copy) {
-        const PrinterCommand* c = &commands[copy * 6];
-        EXPECT_EQ(c[0].kind, PrinterCommand::Initialise);
-        EXPECT_EQ(c[1].kind, PrinterCommand::Density);
-        EXPECT_EQ(c[2].kind, PrinterCommand::Justification);
-        ASSERT_EQ(c[3].kind, PrinterCommand::Raster);
-        ASSERT_EQ(c[4].kind, PrinterCommand::Raster);
-        EXPECT_EQ(c[3].rows, 65535);
-        EXPECT_EQ(c[4].rows, 70000 + 120 + 8 - 65535);
-        EXPECT_EQ(c[4].data.substr(c[4].data.size() - 8 * 4), std::string(8 * 4, '\0'));
-        EXPECT_EQ(c[5].kind, PrinterCommand::StatusQuery);
+    // Per copy: set-up, two bands (the second with the 120 white and 8 AfterFeed rows), one query.
+    const std::string copy = "init, density 5, justify 1, raster 4x65535, raster 4x" +
+                             std::to_string(70000 + 120 + 8 - 65535) + ", query";
+    ASSERT_EQ(describe(commands), copy + ", " + copy);
+    for (const auto& band : {commands[4], commands[10]}) {
+        EXPECT_EQ(band.data.substr(band.data.size() - 8 * 4), std::string(8 * 4, '\0'));
     }
     EXPECT_TRUE(commands[3].data + commands[4].data == commands[9].data + commands[10].data);
     EXPECT_FALSE(r.endedInsideCommand);

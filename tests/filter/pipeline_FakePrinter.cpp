@@ -142,6 +142,22 @@ std::size_t FilterRun::logCount(const std::string& text) const
     return count;
 }
 
+std::string describe(const std::vector<PrinterCommand>& commands)
+{
+    static const char* const names[] = {"init", "density", "justify", "paper-mode", "feed", "raster", "query",
+                                        "unknown"};
+    std::string text;
+    for (const PrinterCommand& c : commands) {
+        text += (text.empty() ? "" : ", ") + std::string(names[c.kind]);
+        if (c.kind == PrinterCommand::Raster) {
+            text += " " + std::to_string(c.rowBytes) + "x" + std::to_string(c.rows);
+        } else if (c.kind != PrinterCommand::Initialise && c.kind != PrinterCommand::StatusQuery) {
+            text += " " + std::to_string(c.value);
+        }
+    }
+    return text;
+}
+
 std::vector<PrinterCommand> decodePrinterStream(const std::string& stream, bool* complete)
 {
     std::vector<PrinterCommand> commands;

@@ -41,21 +41,7 @@ TEST(OneBitRoad, SendsSetUpAndTheRowsOnceWhateverTheCopies)
     auto r = runFilterJob(job);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     auto commands = pageCommands(r);
-    ASSERT_EQ(commands.size(), 7u);
-    EXPECT_EQ(commands[0].kind, PrinterCommand::Initialise);
-    EXPECT_EQ(commands[1].kind, PrinterCommand::PaperMode);
-    EXPECT_EQ(commands[1].value, 2);
-    EXPECT_EQ(commands[2].kind, PrinterCommand::Feed);
-    EXPECT_EQ(commands[2].value, 0xFF);
-    EXPECT_EQ(commands[3].kind, PrinterCommand::Feed);
-    EXPECT_EQ(commands[3].value, 0x40);
-    EXPECT_EQ(commands[4].kind, PrinterCommand::Density);
-    EXPECT_EQ(commands[4].value, 7);
-    EXPECT_EQ(commands[5].kind, PrinterCommand::Justification);
-    EXPECT_EQ(commands[5].value, 1);
-    EXPECT_EQ(commands[6].kind, PrinterCommand::Raster);
-    EXPECT_EQ(commands[6].rowBytes, 72);
-    EXPECT_EQ(commands[6].rows, 60);
+    ASSERT_EQ(describe(commands), "init, paper-mode 2, feed 255, feed 64, density 7, justify 1, raster 72x60");
     EXPECT_EQ(commands[6].data, rowsOf(page)) << "untrimmed, exactly as read";
     // The set-up and raster are one run of bytes: no status query between them.
     EXPECT_EQ(commands[6].offset, commands[1].offset + 3 * 5);
