@@ -22,6 +22,15 @@ ProcessResult runFilter(const std::vector<std::string>& args, const ProcessOptio
     return runProcess(argv, options);
 }
 
+// Whether the log holds the lines of `text` in this order; the monitor
+// thread's lines may come between them.
+bool logHas(const std::string& log, const std::string& text)
+{
+    FilterRun run;
+    run.err = log;
+    return run.logHas(text);
+}
+
 const char* usageLine = "ERROR: rastertozorvan job-id user title copies options [file]\n";
 
 RasterPage smallOneBitPage(int copies = 1)
@@ -79,15 +88,14 @@ TEST(JobLoop, SettingsLinesComeInOrderAndJobOptionsWin)
     }
     ProcessOptions noPpd;
     noPpd.unsetEnv = {"PPD"};
-    EXPECT_NE(runFilter({"1", "u", "t", "1", "Density=5"}, noPpd).err.find(allMissing), std::string::npos);
+    EXPECT_TRUE(logHas(runFilter({"1", "u", "t", "1", "Density=5"}, noPpd).err, allMissing));
 
     TempDir dir;
     writeFile(dir.file("z.ppd"), ppdText({{"Density", {"3", "3", "5", "7"}}, {"Imagealgorithm", {"10Manual", "0", "10Manual"}}}));
     ProcessOptions options;
     options.env["PPD"] = dir.file("z.ppd");
     auto defaults = runFilter({"1", "u", "t", "1", ""}, options);
-    EXPECT_TRUE(defaults.err.find("DEBUG: PPD MediaType=-1\nDEBUG: PPD Density=3\n") != std::string::npos &&
-                defaults.err.find("DEBUG: PPD Imagealgorithm=10\n") != std::string::npos)
+    EXPECT_TRUE(logHas(defaults.err, "DEBUG: PPD MediaType=-1\nDEBUG: PPD Density=3\nDEBUG: PPD Imagealgorithm=10\n"))
         << defaults.err;
     auto chosen = runFilter({"1", "u", "t", "1", "Density=5"}, options);
     EXPECT_NE(chosen.err.find("DEBUG: PPD Density=5\n"), std::string::npos) << chosen.err;
