@@ -85,6 +85,14 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
         for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) {
             ::close(fd);
         }
+        // A filter reads the printer's replies from descriptor 3. Without a
+        // back channel there it would read whatever file it opens first
+        // (its PPD); /dev/null gives it a silent printer instead.
+        const int devNull = ::open("/dev/null", O_RDONLY);
+        if (devNull >= 0 && devNull != 3) {
+            ::dup2(devNull, 3);
+            ::close(devNull);
+        }
         ::execve(argp[0], argp.data(), envp.data());
         std::fprintf(stderr, "exec %s failed: %s\n", argp[0], std::strerror(errno));
         ::_exit(127);
