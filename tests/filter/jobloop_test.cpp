@@ -101,6 +101,24 @@ TEST(JobLoop, SettingsLinesComeInOrderAndJobOptionsWin)
     EXPECT_NE(chosen.err.find("DEBUG: PPD Density=5\n"), std::string::npos) << chosen.err;
 }
 
+TEST(JobLoop, WithoutABackChannelTheFilesItOpensAreNotReadAsReplies)
+{
+    // Run by hand there is no descriptor 3: the raster file and the PPD the
+    // filter opens must not take its place and be eaten by the monitor.
+    TempDir dir;
+    writeRasterFile(dir.file("page.ras"), {smallOneBitPage()});
+    ProcessOptions options;
+    options.noBackChannel = true;
+    options.env["PPD"] = sourcePath("ppd/zorvan.ppd");
+    options.env["ZORVAN_TEST_WAIT_MS"] = "20";
+    options.timeoutSeconds = 1.5;  // with no printer the job waits until stopped
+    auto r = runProcess({builtProgram("rastertozorvan"), "1", "u", "t", "1", "", dir.file("page.ras")}, options);
+    EXPECT_TRUE(logHas(r.err, "DEBUG: PPD Density=4\n")) << r.err;
+    EXPECT_TRUE(logHas(r.err, "DEBUG: header cupsWidth -- 64.\nDEBUG: header cupsHeight -- 16.\n")) << r.err;
+    EXPECT_TRUE(logHas(r.err, "INFO: The printer does not answer; waiting for it.\n")) << r.err;
+    EXPECT_EQ(r.err.find("stray reply bytes"), std::string::npos) << r.err;
+}
+
 TEST(JobLoop, HeaderAndRowSizeLinesOfAPage)
 {
     FilterJob job;

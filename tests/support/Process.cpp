@@ -85,10 +85,12 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
         for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) {
             ::close(fd);
         }
-        // A filter reads the printer's replies from descriptor 3. Without a
-        // back channel there it would read whatever file it opens first
-        // (its PPD); /dev/null gives it a silent printer instead.
-        const int devNull = ::open("/dev/null", O_RDONLY);
+        // A filter reads the printer's replies from descriptor 3; /dev/null
+        // is a silent printer.
+        if (options.noBackChannel) {
+            ::close(3);
+        }
+        const int devNull = options.noBackChannel ? -1 : ::open("/dev/null", O_RDONLY);
         if (devNull >= 0 && devNull != 3) {
             ::dup2(devNull, 3);
             ::close(devNull);

@@ -20,6 +20,7 @@ struct ProcessOptions {
     std::map<std::string, std::string> env;   // added to (or replacing in) the inherited environment
     std::vector<std::string> unsetEnv;        // removed from the inherited environment
     double timeoutSeconds = 60.0;             // the child is killed after this long
+    bool noBackChannel = false;               // leave descriptor 3 closed (else /dev/null)
 };
 
 // The environment for a child: this process's, less `options.unsetEnv`, with
