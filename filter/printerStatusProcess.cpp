@@ -1,8 +1,10 @@
 #include "filter/printerStatusProcess.h"
 
 #include <cups/sidechannel.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -33,6 +35,22 @@ bool silenceReported = false;
 unsigned int asSignedByte(unsigned char value)
 {
     return static_cast<unsigned int>(static_cast<int>(static_cast<signed char>(value)));
+}
+
+// CUPS gives a filter the printer's back channel on descriptor 3. A filter run
+// by hand may have none; then keep the number taken (by /dev/null), so that a
+// file the filter opens later (its PPD, the raster file) cannot land on it and
+// be read as printer replies.
+void reserveBackChannel()
+{
+    if (::fcntl(backChannelFd, F_GETFD) != -1 || errno != EBADF) {
+        return;
+    }
+    const int fd = ::open("/dev/null", O_RDONLY);
+    if (fd >= 0 && fd != backChannelFd) {
+        ::dup2(fd, backChannelFd);
+        ::close(fd);
+    }
 }
 
 void setPrinterReady(bool ready)
@@ -345,6 +363,7 @@ void printerStatusProcess()
 
 StatusMonitor::StatusMonitor()
 {
+    reserveBackChannel();
     monitorStopRequested.store(false);
     isPrinterStatusOK.store(false);
     isPrinting.store(false);

@@ -108,11 +108,15 @@ struct StuckiKernel {
 
 enum class DiffusionMember { FloydSteinberg7351, Burkes, Sierra, Stucki };
 
-// Rows of the working buffer kept at a time: the row being thresholded and
-// the rows below it that still receive error. Only they are held, in a ring;
-// a row enters with its gray values when it comes into reach of the kernel
-// and leaves, final, when it has been thresholded.
+// Rows one diffusing row works on: itself and the two below it that receive
+// its error.
 constexpr int windowRows = 3;
+
+// Only the rows within reach are held, in a ring: a row enters with its gray
+// values when it comes into reach of the kernel and leaves, final, when it
+// has been thresholded. Two rows are diffused at a time and the lower one
+// reaches two rows further down, so the ring holds four.
+constexpr int ringRows = windowRows + 1;
 
 // Floats per window row: the row and the padding diffuseRow reads past it.
 inline std::int64_t windowStride(int width) { return static_cast<std::int64_t>(width) + 4; }
@@ -172,7 +176,7 @@ inline float thresholded(float value, float threshold)
 // One kernel cell, unrolled at compile time: the neighbours on the row
 // itself are the two carried in registers, the others are in memory.
 template <class Kernel, bool FullStrength, std::size_t Cell>
-inline void spreadToCell(double unit, double strength, float* const (&rows)[windowRows], int x, float& right1,
+inline void spreadToCell(double unit, double strength, float* const* rows, int x, float& right1,
                          float& right2)
 {
     constexpr KernelCell cell = Kernel::cells[Cell];
@@ -189,7 +193,7 @@ inline void spreadToCell(double unit, double strength, float* const (&rows)[wind
 }
 
 template <class Kernel, bool FullStrength, std::size_t... Cells>
-inline void spreadError(double unit, double strength, float* const (&rows)[windowRows], int x, float& right1,
+inline void spreadError(double unit, double strength, float* const* rows, int x, float& right1,
                         float& right2, std::index_sequence<Cells...>)
 {
     (spreadToCell<Kernel, FullStrength, Cells>(unit, strength, rows, x, right1, right2), ...);
@@ -201,22 +205,34 @@ inline void spreadError(double unit, double strength, float* const (&rows)[windo
 // pixels, as in a pass over the whole buffer, so each stored value is the
 // same float. The two pixels to the right travel in registers, which keeps
 // the chain from one pixel to the next short; the rows below are updated in
-// memory. Window rows carry a few floats of padding past `width`.
+// memory. Window rows carry a few floats of padding past `width`. Used as
+// begin(), step() for x = first..last in order, end().
 template <class Kernel, bool FullStrength>
-void diffuseRow(float* const (&rows)[windowRows], int width, float threshold, double strength)
-{
-    float* row = rows[0];
-    const int first = Kernel::margin;
-    const int last = width - 1 - Kernel::margin;  // inclusive
-    if (last < first) {
-        thresholdOnly(row, 0, width, threshold);
-        return;
+struct RowDiffusion {
+    static constexpr int first = Kernel::margin;
+
+    float* const* rows;
+    int width;
+    float threshold;
+    double strength;
+    float value = 0.0f;
+    float right1 = 0.0f;
+    float right2 = 0.0f;
+
+    int last() const { return width - 1 - Kernel::margin; }  // inclusive; below first: nothing diffuses
+
+    void begin()
+    {
+        float* row = rows[0];
+        thresholdOnly(row, 0, first, threshold);
+        value = row[first];
+        right1 = row[first + 1];
+        right2 = row[first + 2];
     }
-    thresholdOnly(row, 0, first, threshold);
-    float value = row[first];
-    float right1 = row[first + 1];
-    float right2 = row[first + 2];
-    for (int x = first; x <= last; ++x) {
+
+    void step(int x)
+    {
+        float* row = rows[0];
         const float newValue = thresholded(value, threshold);
         row[x] = newValue;
         const double error = static_cast<double>(value - newValue);
@@ -234,12 +250,71 @@ void diffuseRow(float* const (&rows)[windowRows], int width, float threshold, do
         right1 = right2;
         right2 = row[x + 3];  // padding past the row is read but never used
     }
-    // Pixels last + 1 and last + 2 may have received shares: store them.
-    row[last + 1] = value;
-    if (last + 2 < width) {
-        row[last + 2] = right1;
+
+    void end()
+    {
+        float* row = rows[0];
+        // Pixels last + 1 and last + 2 may have received shares: store them.
+        row[last() + 1] = value;
+        if (last() + 2 < width) {
+            row[last() + 2] = right1;
+        }
+        thresholdOnly(row, last() + 1, width, threshold);
     }
-    thresholdOnly(row, last + 1, width, threshold);
+};
+
+template <class Kernel, bool FullStrength>
+void diffuseRow(float* const (&rows)[windowRows], int width, float threshold, double strength)
+{
+    RowDiffusion<Kernel, FullStrength> row{rows, width, threshold, strength};
+    if (row.last() < row.first) {
+        thresholdOnly(rows[0], 0, width, threshold);
+        return;
+    }
+    row.begin();
+    for (int x = row.first; x <= row.last(); ++x) {
+        row.step(x);
+    }
+    row.end();
+}
+
+// How far the upper of two rows diffused together runs ahead of the lower.
+// A pixel of the lower row is read into its registers at x + 3 and receives
+// from the upper row's pixels up to two columns to its right, and a cell two
+// rows down must get all the upper row's shares before the lower row's:
+// five columns cover both for every kernel here.
+constexpr int pairLead = 5;
+
+// Two consecutive diffusing rows at once, the lower `pairLead` pixels behind
+// the upper: two independent chains from pixel to pixel that the processor
+// can overlap. Each neighbour still receives its shares in raster order of
+// the source pixels (all of the upper row's before any of the lower row's),
+// so the floats are those of the row-by-row pass. `upper` holds rows y, y + 1,
+// y + 2 and `lower` rows y + 1, y + 2, y + 3 of the window.
+template <class Kernel, bool FullStrength>
+void diffuseRowPair(float* const (&upper)[windowRows], float* const (&lower)[windowRows], int width, float threshold,
+                    double strength)
+{
+    RowDiffusion<Kernel, FullStrength> top{upper, width, threshold, strength};
+    RowDiffusion<Kernel, FullStrength> bottom{lower, width, threshold, strength};
+    const int first = top.first;
+    const int last = top.last();
+    top.begin();
+    int x = first;
+    for (; x < first + pairLead && x <= last; ++x) {
+        top.step(x);
+    }
+    bottom.begin();
+    int lagging = first;
+    for (; x <= last; ++x, ++lagging) {
+        top.step(x);
+        bottom.step(lagging);
+    }
+    top.end();
+    for (; lagging <= last; ++lagging) {
+        bottom.step(lagging);
+    }
+    bottom.end();
 }
 
 #if defined(__GNUC__) && !defined(__clang__)
@@ -272,23 +347,37 @@ void diffuseAndPack(const unsigned char* gray, const BinarizeGeometry& geometry,
     const int width = geometry.width;
     const int height = geometry.height;
     const std::size_t witsStep = static_cast<std::size_t>(geometry.witsStep);
-    const auto slot = [&](int y) { return window + static_cast<std::ptrdiff_t>(y % windowRows) * windowStride(width); };
-    for (int y = 0; y < windowRows && y < height; ++y) {
-        loadGrayRow(gray + static_cast<std::ptrdiff_t>(width) * y, width, slot(y));
-    }
+    const auto slot = [&](int y) { return window + static_cast<std::ptrdiff_t>(y % ringRows) * windowStride(width); };
+    int loaded = 0;  // rows 0..loaded - 1 have entered the window
+    const auto loadThrough = [&](int y) {
+        for (; loaded <= y && loaded < height; ++loaded) {
+            loadGrayRow(gray + static_cast<std::ptrdiff_t>(width) * loaded, width, slot(loaded));
+        }
+    };
+    const auto pack = [&](int y) {
+        whiteFlags(slot(y), width, flags);
+        packWhiteFlags(flags, width, bits + witsStep * static_cast<std::size_t>(y));
+    };
     const int lastDiffusingRow = height - 1 - Kernel::bottomRows;
-    for (int y = 0; y < height; ++y) {
+    const bool rowsDiffuse = width - 1 - Kernel::margin >= Kernel::margin;
+    for (int y = 0; y < height;) {
+        loadThrough(y + ringRows - 1);
         float* const rows[windowRows] = {slot(y), slot(y + 1), slot(y + 2)};
+        if (rowsDiffuse && y + 1 <= lastDiffusingRow) {
+            float* const below[windowRows] = {slot(y + 1), slot(y + 2), slot(y + 3)};
+            diffuseRowPair<Kernel, FullStrength>(rows, below, width, threshold, strength);
+            pack(y);
+            pack(y + 1);
+            y += 2;
+            continue;
+        }
         if (y <= lastDiffusingRow) {
             diffuseRow<Kernel, FullStrength>(rows, width, threshold, strength);
         } else {
             thresholdOnly(rows[0], 0, width, threshold);
         }
-        whiteFlags(rows[0], width, flags);
-        packWhiteFlags(flags, width, bits + witsStep * static_cast<std::size_t>(y));
-        if (y + windowRows < height) {
-            loadGrayRow(gray + static_cast<std::ptrdiff_t>(width) * (y + windowRows), width, rows[0]);
-        }
+        pack(y);
+        y += 1;
     }
     std::memset(bits + witsStep * static_cast<std::size_t>(height), 0xFF,
                 witsStep * static_cast<std::size_t>(geometry.rows - height));
@@ -343,7 +432,7 @@ bool errorDiffusion(DiffusionMember member, int width, int height, int extra, co
     // the output is packed row by row instead of through a plane; the sizes
     // reported are still those of the page.
     const int pixels = static_cast<int>(geometry.imagePixels);
-    ScratchBuffer<float> window = allocateScratch<float>(windowStride(width) * windowRows, true);
+    ScratchBuffer<float> window = allocateScratch<float>(windowStride(width) * ringRows, true);
     if (reportsOnStderr) {
         std::fprintf(stderr, "DEBUG: DibPixcel = %d,width = %d,height = %d.\n", pixels, width, height);
     }

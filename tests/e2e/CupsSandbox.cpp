@@ -219,16 +219,7 @@ std::string CupsSandbox::paperDir(int job) const
 
 std::map<std::string, std::string> CupsSandbox::summary(int job) const
 {
-    std::map<std::string, std::string> values;
-    std::istringstream in(testsupport::readFile(paperDir(job) + "/summary.txt"));
-    std::string line;
-    while (std::getline(in, line)) {
-        auto eq = line.find('=');
-        if (eq != std::string::npos) {
-            values[line.substr(0, eq)] = line.substr(eq + 1);
-        }
-    }
-    return values;
+    return testsupport::readKeyValues(paperDir(job) + "/summary.txt");
 }
 
 std::vector<std::string> CupsSandbox::jobLog(int job) const

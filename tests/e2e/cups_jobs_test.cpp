@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e/CupsSandbox.h"
-#include "e2e/Pictures.h"
+#include "support/Pictures.h"
 #include "support/Process.h"
 
 #include <sys/stat.h>
@@ -18,7 +18,7 @@
 namespace {
 
 using e2e::CupsSandbox;
-using e2e::Gray;
+using testsupport::Gray;
 
 constexpr int kRollDots = 576;  // 80 mm roll at 203 dpi: the PPD's printable width
 constexpr int kJobSeconds = 20;
@@ -50,7 +50,7 @@ protected:
     {
         Gray picture;
         std::string error;
-        EXPECT_TRUE(e2e::readPng(cups_->paperDir(job) + "/paper.png", picture, error)) << error << jobReport(job);
+        EXPECT_TRUE(testsupport::readPng(cups_->paperDir(job) + "/paper.png", picture, error)) << error << jobReport(job);
         return picture;
     }
 
@@ -74,7 +74,7 @@ protected:
 // bottom, white elsewhere; a blue square on the right for the colour road.
 std::string writeBlocksPng(const std::string& path)
 {
-    e2e::writeRgbPng(path, kRollDots, 240, [](int x, int y) -> e2e::Rgb {
+    testsupport::writeRgbPng(path, kRollDots, 240, [](int x, int y) -> testsupport::Rgb {
         if ((x < 288 && y < 120) || y >= 220) {
             return {0, 0, 0};
         }
@@ -123,8 +123,8 @@ TEST_F(CupsJobs, PicturesKeepTheirOrientationAndPlace)
 {
     ASSERT_TRUE(cups_->addQueue("zorvan"));
     const auto wide = file("wide.png");
-    e2e::writeRgbPng(wide, 600, 200, [](int x, int) -> e2e::Rgb {
-        return x < 200 ? e2e::Rgb{0, 0, 0} : e2e::Rgb{255, 255, 255};
+    testsupport::writeRgbPng(wide, 600, 200, [](int x, int) -> testsupport::Rgb {
+        return x < 200 ? testsupport::Rgb{0, 0, 0} : testsupport::Rgb{255, 255, 255};
     });
     const Gray widePaper = paper(printAndComplete("zorvan", wide));
     auto [wideLeft, wideRight] = widePaper.darkColumns();
@@ -135,8 +135,8 @@ TEST_F(CupsJobs, PicturesKeepTheirOrientationAndPlace)
     EXPECT_NEAR(wideBottom - wideTop, 192, 6);
 
     const auto narrow = file("narrow.png");
-    e2e::writeRgbPng(
-        narrow, 200, 300, [](int, int y) -> e2e::Rgb { return y < 100 ? e2e::Rgb{0, 0, 0} : e2e::Rgb{255, 255, 255}; },
+    testsupport::writeRgbPng(
+        narrow, 200, 300, [](int, int y) -> testsupport::Rgb { return y < 100 ? testsupport::Rgb{0, 0, 0} : testsupport::Rgb{255, 255, 255}; },
         203);
     const Gray narrowPaper = paper(printAndComplete("zorvan", narrow, {"-o", "print-scaling=none"}));
     auto [narrowLeft, narrowRight] = narrowPaper.darkColumns();
@@ -185,7 +185,7 @@ TEST_F(CupsJobs, PdfReceiptInColourAndInGrayPrintsLikeTheDocument)
     }
     Gray reference;
     std::string error;
-    ASSERT_TRUE(e2e::readPng(file("reference.png"), reference, error)) << error;
+    ASSERT_TRUE(testsupport::readPng(file("reference.png"), reference, error)) << error;
     ASSERT_EQ(reference.width, kRollDots) << "the sample is laid out for the roll's printable width";
 
     const int colour = printAndComplete("zorvan", pdf, {"-o", "media=Roll80x150mm"});
@@ -200,7 +200,7 @@ TEST_F(CupsJobs, PdfReceiptInColourAndInGrayPrintsLikeTheDocument)
 std::string writeGrayPdf(const std::string& path)
 {
     // 10 pt of black (28 rows), then 100 pt of gray (281 rows).
-    e2e::writePdf(path, 204.3, 283.46, "0 g 0 273.46 204.3 10 re f 0.5 g 0 173.46 204.3 100 re f");
+    testsupport::writePdf(path, 204.3, 283.46, "0 g 0 273.46 204.3 10 re f 0.5 g 0 173.46 204.3 100 re f");
     return path;
 }
 
@@ -246,8 +246,8 @@ TEST_F(CupsJobs, PaperSavingTrimsTheBlankPaper)
     ASSERT_TRUE(cups_->addQueue("zorvan"));
     // A small mark with much blank paper above and below it.
     const auto png = file("mark.png");
-    e2e::writeRgbPng(png, kRollDots, 600, [](int x, int y) -> e2e::Rgb {
-        return (y >= 250 && y < 300 && x >= 100 && x < 400) ? e2e::Rgb{0, 0, 0} : e2e::Rgb{255, 255, 255};
+    testsupport::writeRgbPng(png, kRollDots, 600, [](int x, int y) -> testsupport::Rgb {
+        return (y >= 250 && y < 300 && x >= 100 && x < 400) ? testsupport::Rgb{0, 0, 0} : testsupport::Rgb{255, 255, 255};
     });
 
     const int full = printAndComplete("zorvan", png, {"-o", "PaperSaveMode=0"});

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Ppd.h"
 #include "support/Raster.h"
 
 namespace testsupport {
@@ -74,10 +75,10 @@ struct FilterRun {
 
 FilterRun runFilterJob(const FilterJob& job);
 
+// The commands in a line, e.g. "init, density 5, justify 1, raster 16x170, query".
+std::string describe(const std::vector<PrinterCommand>& commands);
+
 // Decodes a command stream; `complete` is false when it ends inside a command.
 std::vector<PrinterCommand> decodePrinterStream(const std::string& stream, bool* complete = nullptr);
-
-// A PPD that carries the given options, each "Keyword" -> {default, choices...}.
-std::string ppdText(const std::map<std::string, std::vector<std::string>>& options);
 
 }  // namespace testsupport

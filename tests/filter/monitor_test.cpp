@@ -45,27 +45,21 @@ TEST(StatusMonitor, ThreeReadyRepliesLetThePageGo)
 {
     FilterJob job;
     job.pages = {smallPage()};
+    job.waitMs = 50;  // replies come well within a period even on a busy machine
     auto r = runFilterJob(job);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     int before = queriesBeforeRaster(r);
     EXPECT_GE(before, 3);
     EXPECT_LE(before, 6);
-    // The main thread logs at the same time, so the lines of one cycle need
-    // not stand together; their order does.
-    const std::string counted = "DEBUG: Status Process Error -- delayTimeCount -- ";
-    std::size_t first = r.err.find(counted + "1.\n");
-    std::size_t second = r.err.find(counted + "2.\n", first);
-    std::size_t third = r.err.find(counted + "0.\n", second);
-    ASSERT_NE(first, std::string::npos) << r.err;
-    ASSERT_NE(second, std::string::npos);
-    ASSERT_NE(third, std::string::npos);
-    EXPECT_LT(r.err.find("DEBUG: Status Process -- Printer Status: 10 4 4 20 0 .\n"), first);
-    EXPECT_LT(r.err.find("DEBUG: Status Process -- Printer Status: tempStatus 20.\n"), first);
-    EXPECT_LT(r.err.find("DEBUG: Error and Warn -- temp: temp 0.\n"), first);
-    EXPECT_LT(r.err.find("DEBUG: Error and Warn -- temp&0x4 == 1 : -- 0.\n"), first);
-    EXPECT_LT(r.err.find("DEBUG: Status Process -- Printer Status: printerStatus 0 .\n"), first);
-    EXPECT_GE(r.logCount("INFO: Status Process OK -- Normal.\n"), 3u);
-    EXPECT_LT(third, r.err.find("INFO:  开始发送数据Gray.\n"));
+    // The lines of one cycle in order (the main thread's lines may come between them).
+    const std::string cycle = "DEBUG: Status Process -- Printer Status: 10 4 4 20 0 .\n"
+                              "DEBUG: Status Process -- Printer Status: tempStatus 20.\n"
+                              "DEBUG: Error and Warn -- temp: temp 0.\n"
+                              "DEBUG: Error and Warn -- temp&0x4 == 1 : -- 0.\n"
+                              "DEBUG: Status Process -- Printer Status: printerStatus 0 .\n"
+                              "INFO: Status Process OK -- Normal.\n"
+                              "DEBUG: Status Process Error -- delayTimeCount -- ";
+    EXPECT_TRUE(r.logHas(cycle + "1.\n" + cycle + "2.\n" + cycle + "0.\nINFO:  开始发送数据Gray.\n")) << r.err;
     EXPECT_TRUE(r.logHas("DEBUG: Status Process Time -- time1 -- "));
 }
 
@@ -80,7 +74,9 @@ TEST(StatusMonitor, ErrorRepliesHoldThePageAndAreReported)
         {0x00, 2, {"DEBUG: Error and Warn -- printerStatus2 -- 2.\n", "INFO: Status Process Error -- Out of paper.\n"}},
         {0x24, 1, {"DEBUG: Error and Warn -- printerStatus1 -- 1.\n",
                    "INFO: Status Process Error -- Open the printer cover.\n"}},
-        {0xB0, 4, {"DEBUG: Error and Warn -- PrinterStatus3 -- 4.\n", "DEBUG: Error and Warn -- paperStatus -- 0.\n",
+        {0xB0, 4, {"DEBUG: Status Process -- Printer Status: 10 4 4 FFFFFFB0 0 .\n",  // printed as signed
+                   "DEBUG: Status Process -- Printer Status: tempStatus B0.\n",
+                   "DEBUG: Error and Warn -- PrinterStatus3 -- 4.\n", "DEBUG: Error and Warn -- paperStatus -- 0.\n",
                    "INFO: Status Process Error -- Printer is overheating.\n",
                    "INFO: Status Process Error -- Printer is overheating, the paper is skewed.\n"}},
         {0x14, 7, {"DEBUG: Error and Warn -- PrinterStatus3 -- 7.\n"}},
@@ -125,19 +121,12 @@ TEST(StatusMonitor, WrongLeaderIsOnlyLogged)
     job.printer = answerQueries([](int q) {
         return q == 0 ? std::string{'\x10', '\x04', '\x05', '\x00', '\x00'} : statusReply(0x20);
     });
+    job.waitMs = 50;  // replies come well within a period even on a busy machine
     auto r = runFilterJob(job);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_TRUE(r.logHas("DEBUG: Status Process -- Printer Status: 10 4 5 0 0 .\nDEBUG: Status Process Time"));
     EXPECT_FALSE(r.logHas("printerStatus 2"));
     EXPECT_GE(queriesBeforeRaster(r), 4);
-}
-
-TEST(StatusMonitor, HighStatusBytesPrintAsSignedInTheRawLine)
-{
-    auto r = runWithStatus(0xFF, 1);
-    ASSERT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_TRUE(r.logHas("DEBUG: Status Process -- Printer Status: 10 4 4 FFFFFFFF 0 .\n"));
-    EXPECT_TRUE(r.logHas("DEBUG: Status Process -- Printer Status: tempStatus FF.\n"));
 }
 
 TEST(StatusMonitor, SilentPrinterHoldsThePageAndIsReportedOnce)

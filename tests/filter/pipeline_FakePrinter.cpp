@@ -14,8 +14,6 @@
 
 #include "support/Process.h"
 
-extern char** environ;
-
 namespace testsupport {
 
 namespace {
@@ -77,16 +75,6 @@ std::size_t decodeOne(const std::string& s, std::size_t pos, PrinterCommand& cmd
     cmd.kind = PrinterCommand::Unknown;
     cmd.value = b;
     return 1;
-}
-
-std::vector<char*> cStrings(std::vector<std::string>& strings)
-{
-    std::vector<char*> result;
-    for (auto& s : strings) {
-        result.push_back(s.data());
-    }
-    result.push_back(nullptr);
-    return result;
 }
 
 }  // namespace
@@ -154,6 +142,22 @@ std::size_t FilterRun::logCount(const std::string& text) const
     return count;
 }
 
+std::string describe(const std::vector<PrinterCommand>& commands)
+{
+    static const char* const names[] = {"init", "density", "justify", "paper-mode", "feed", "raster", "query",
+                                        "unknown"};
+    std::string text;
+    for (const PrinterCommand& c : commands) {
+        text += (text.empty() ? "" : ", ") + std::string(names[c.kind]);
+        if (c.kind == PrinterCommand::Raster) {
+            text += " " + std::to_string(c.rowBytes) + "x" + std::to_string(c.rows);
+        } else if (c.kind != PrinterCommand::Initialise && c.kind != PrinterCommand::StatusQuery) {
+            text += " " + std::to_string(c.value);
+        }
+    }
+    return text;
+}
+
 std::vector<PrinterCommand> decodePrinterStream(const std::string& stream, bool* complete)
 {
     std::vector<PrinterCommand> commands;
@@ -173,23 +177,6 @@ std::vector<PrinterCommand> decodePrinterStream(const std::string& stream, bool*
     return commands;
 }
 
-std::string ppdText(const std::map<std::string, std::vector<std::string>>& options)
-{
-    std::string text =
-        "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n*LanguageVersion: English\n"
-        "*LanguageEncoding: ISOLatin1\n*PCFileName: \"ZTEST.PPD\"\n*Manufacturer: \"Test\"\n*Product: \"(Test)\"\n"
-        "*ModelName: \"Test\"\n*ShortNickName: \"Test\"\n*NickName: \"Test\"\n";
-    for (const auto& [keyword, choices] : options) {
-        text += "*OpenUI *" + keyword + "/" + keyword + ": PickOne\n";
-        text += "*Default" + keyword + ": " + choices.at(0) + "\n";
-        for (std::size_t i = 1; i < choices.size(); ++i) {
-            text += "*" + keyword + " " + choices[i] + "/" + choices[i] + ": \"\"\n";
-        }
-        text += "*CloseUI: *" + keyword + "\n";
-    }
-    return text;
-}
-
 FilterRun runFilterJob(const FilterJob& job)
 {
     ::signal(SIGPIPE, SIG_IGN);
@@ -200,27 +187,17 @@ FilterRun runFilterJob(const FilterJob& job)
     } else {
         writeRasterFile(rasterPath, job.pages);
     }
-    std::map<std::string, std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        std::string entry(*e);
-        auto eq = entry.find('=');
-        if (eq != std::string::npos) {
-            env[entry.substr(0, eq)] = entry.substr(eq + 1);
-        }
-    }
-    env.erase("PPD");
+    ProcessOptions options;
+    options.unsetEnv = {"PPD"};
     if (!job.ppd.empty()) {
         writeFile(dir.file("test.ppd"), job.ppd);
-        env["PPD"] = dir.file("test.ppd");
+        options.env["PPD"] = dir.file("test.ppd");
     }
-    env["ZORVAN_TEST_WAIT_MS"] = std::to_string(job.waitMs);
+    options.env["ZORVAN_TEST_WAIT_MS"] = std::to_string(job.waitMs);
     for (const auto& [k, v] : job.env) {
-        env[k] = v;
+        options.env[k] = v;
     }
-    std::vector<std::string> envStrings;
-    for (const auto& [k, v] : env) {
-        envStrings.push_back(k + "=" + v);
-    }
+    std::vector<std::string> envStrings = childEnvironment(options);
     std::vector<std::string> args = {builtProgram("rastertozorvan"), "7", "tester", "job", "1", job.options,
                                      rasterPath};
     auto argp = cStrings(args);

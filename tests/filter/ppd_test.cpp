@@ -1,154 +1,94 @@
-// The shipped PPD: it passes cupstestppd and its defaults are what a receipt
-// user expects.
+// The shipped PPD's choices and page sizes. (cupstestppd runs in the e2e
+// tests; the defaults are read in settings_test.)
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <vector>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
-#include <unistd.h>
+#include <vector>
 
-#include "filter/Functions.h"
-#include "filter/settingsThermalSensitivityPara.h"
 #include "support/Process.h"
 
 namespace {
 
-std::string findOnPath(const std::string& name)
-{
-    const char* pathEnv = std::getenv("PATH");
-    std::stringstream dirs(pathEnv != nullptr ? pathEnv : "/usr/bin:/bin");
-    std::string dir;
-    while (std::getline(dirs, dir, ':')) {
-        std::string candidate = dir + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-    }
-    return {};
-}
-
-const std::string kShippedPpd = testsupport::sourcePath("ppd/zorvan.ppd");
-
-TEST(ShippedPpd, PassesCupstestppd)
-{
-    const std::string tool = findOnPath("cupstestppd");
-    if (tool.empty()) {
-        GTEST_SKIP() << "cupstestppd is not installed";
-    }
-    auto r = testsupport::runProcess({tool, "-I", "filters", kShippedPpd});
-    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("PASS"), std::string::npos) << r.out;
-}
-
-// The shipped PPD as text: for each main keyword, its lines' option keyword,
-// text and value ("*Density 4/Level 4: \"\"" gives Density -> {4, Level 4, ""}).
+// One "*Keyword Option/Text: Value" line of a PPD.
 struct PpdEntry {
-    std::string option;
-    std::string text;
-    std::string value;
+    std::string option, text, value;
 };
 
-std::map<std::string, std::vector<PpdEntry>> readPpdEntries(const std::string& file)
-{
-    std::map<std::string, std::vector<PpdEntry>> entries;
-    std::istringstream in(testsupport::readFile(file));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.size() < 2 || line[0] != '*' || line[1] == '%') {
-            continue;
-        }
-        const auto colon = line.find(':');
-        const auto blank = line.find(' ');
-        if (colon == std::string::npos || blank == std::string::npos || blank > colon) {
-            continue;
-        }
-        const std::string keyword = line.substr(1, blank - 1);
-        std::string option = line.substr(blank + 1, colon - blank - 1);
-        std::string text;
-        if (auto slash = option.find('/'); slash != std::string::npos) {
-            text = option.substr(slash + 1);
-            option.resize(slash);
-        }
-        std::string value = line.substr(colon + 1);
-        value.erase(0, value.find_first_not_of(' '));
-        entries[keyword].push_back({option, text, value});
-    }
-    return entries;
-}
+struct ShippedPpd {
+    std::map<std::string, std::vector<PpdEntry>> entries;  // by main keyword
+    std::map<std::string, std::string> defaults;           // "*DefaultX: v"
+    std::string text;
+};
 
-std::string defaultOf(const std::string& keyword)
+ShippedPpd readShippedPpd()
 {
-    // "*DefaultX: v" has no blank before the colon, so it is read separately.
-    std::istringstream in(testsupport::readFile(kShippedPpd));
-    std::string line;
-    const std::string prefix = "*Default" + keyword + ": ";
-    while (std::getline(in, line)) {
-        if (line.rfind(prefix, 0) == 0) {
-            return line.substr(prefix.size());
+    ShippedPpd ppd;
+    ppd.text = testsupport::readFile(testsupport::sourcePath("ppd/zorvan.ppd"));
+    const std::regex entry(R"(^\*(\w+) ([^/:]+)(?:/([^:]*))?: *(.*)$)"), fallback(R"(^\*Default(\w+): (.*)$)");
+    std::istringstream in(ppd.text);
+    std::smatch m;
+    for (std::string line; std::getline(in, line);) {
+        if (std::regex_match(line, m, fallback)) {
+            ppd.defaults[m[1]] = m[2];
+        } else if (std::regex_match(line, m, entry)) {
+            ppd.entries[m[1]].push_back({m[2], m[3], m[4]});
         }
     }
-    return {};
+    return ppd;
 }
 
 TEST(ShippedPpd, EveryChoiceKeywordIsItsNumberAndWithinRange)
 {
-    const auto entries = readPpdEntries(kShippedPpd);
-    const char* const keywords[] = {"MediaType", "Density", "Openingfeed", "Brightness", "Contrast",
-                                    "Imagealgorithm", "Threshold", "HorizontalOffset", "VerticalOffset",
-                                    "Blackandwhiteinversion", "PaperCutMode", "AfterFeed", "BlackMarkOffset",
-                                    "setBlackMarkOffset", "MediaTypeSet", "PaperSaveMode", "PageHeaderBlank",
-                                    "EndBlank"};
-    for (const std::string keyword : keywords) {
-        ASSERT_TRUE(entries.contains(keyword)) << keyword;
+    ShippedPpd ppd = readShippedPpd();
+    const std::set<std::string> signedOptions = {"Brightness", "Contrast", "HorizontalOffset", "VerticalOffset"};
+    for (const std::string keyword :
+         {"MediaType", "Density", "Openingfeed", "Brightness", "Contrast", "Imagealgorithm", "Threshold",
+          "HorizontalOffset", "VerticalOffset", "Blackandwhiteinversion", "PaperCutMode", "AfterFeed",
+          "BlackMarkOffset", "setBlackMarkOffset", "MediaTypeSet", "PaperSaveMode", "PageHeaderBlank", "EndBlank"}) {
+        ASSERT_TRUE(ppd.entries.contains(keyword)) << keyword;
         std::set<int> values;
-        for (const PpdEntry& choice : entries.at(keyword)) {
+        for (const PpdEntry& choice : ppd.entries.at(keyword)) {
             const int value = std::atoi(choice.option.c_str());
             EXPECT_EQ(std::to_string(value), choice.option) << keyword;
-            EXPECT_FALSE(choice.text.empty()) << keyword << " " << choice.option << " needs a readable text";
-            EXPECT_NE(choice.text, choice.option) << keyword;
-            values.insert(value);
-            if (keyword == "Brightness" || keyword == "Contrast" || keyword == "HorizontalOffset" ||
-                keyword == "VerticalOffset") {
-                EXPECT_TRUE(value >= -100 && value <= 100) << keyword << " " << value;
-            } else {
-                EXPECT_GE(value, 0) << keyword;
-            }
+            EXPECT_TRUE(!choice.text.empty() && choice.text != choice.option) << keyword << " needs a readable text";
+            EXPECT_TRUE(signedOptions.contains(keyword) ? value >= -100 && value <= 100 : value >= 0)
+                << keyword << " " << value;
             if (keyword == "Threshold") {
                 EXPECT_TRUE(value == 0 || (value >= 14 && value <= 255)) << value;
             }
+            values.insert(value);
         }
-        EXPECT_TRUE(values.contains(std::atoi(defaultOf(keyword).c_str()))) << keyword;
+        EXPECT_TRUE(ppd.defaults.contains(keyword) && values.contains(std::atoi(ppd.defaults.at(keyword).c_str())))
+            << keyword;
         if (keyword == "Imagealgorithm") {
             EXPECT_EQ(values, (std::set<int>{0, 2, 3, 7, 8, 9, 10, 11}));
         }
     }
 
-    ASSERT_TRUE(entries.contains("ColorModel"));
-    EXPECT_EQ(defaultOf("ColorModel"), "RGB");
     std::map<std::string, std::string> models;
-    for (const PpdEntry& e : entries.at("ColorModel")) {
+    for (const PpdEntry& e : ppd.entries["ColorModel"]) {
         models[e.option] = e.value;
     }
     ASSERT_EQ(models.size(), 2u);
+    EXPECT_EQ(ppd.defaults.at("ColorModel"), "RGB");
     EXPECT_NE(models["RGB"].find("/cupsColorSpace 1/cupsColorOrder 0/cupsBitsPerColor 8"), std::string::npos);
     EXPECT_NE(models["Gray"].find("/cupsColorSpace 3/cupsColorOrder 0/cupsBitsPerColor 8"), std::string::npos);
-    EXPECT_EQ(defaultOf("Resolution"), "203dpi");
-
-    const std::string text = testsupport::readFile(kShippedPpd);
-    EXPECT_NE(text.find("\n*cupsFilter: \"application/vnd.cups-raster 0 rastertozorvan\"\n"), std::string::npos);
-    EXPECT_NE(text.find("\n*cupsManualCopies: False\n"), std::string::npos);
+    EXPECT_EQ(ppd.defaults.at("Resolution"), "203dpi");
+    EXPECT_NE(ppd.text.find("\n*cupsFilter: \"application/vnd.cups-raster 0 rastertozorvan\"\n"), std::string::npos);
+    EXPECT_NE(ppd.text.find("\n*cupsManualCopies: False\n"), std::string::npos);
 }
 
 TEST(ShippedPpd, PageSizesMatchThePrintHead)
 {
-    const auto entries = readPpdEntries(kShippedPpd);
+    ShippedPpd ppd = readShippedPpd();
     std::set<int> widths;
-    ASSERT_TRUE(entries.contains("ImageableArea"));
-    for (const PpdEntry& area : entries.at("ImageableArea")) {
+    ASSERT_FALSE(ppd.entries["ImageableArea"].empty());
+    for (const PpdEntry& area : ppd.entries["ImageableArea"]) {
         double left = 0, bottom = 0, right = 0, top = 0;
         ASSERT_EQ(std::sscanf(area.value.c_str(), "\"%lf %lf %lf %lf\"", &left, &bottom, &right, &top), 4);
         // The raster width CUPS derives from the area at 203 dpi, rounded or
@@ -158,52 +98,7 @@ TEST(ShippedPpd, PageSizesMatchThePrintHead)
         widths.insert(static_cast<int>(dots));
     }
     EXPECT_EQ(widths, (std::set<int>{384, 576}));
-    EXPECT_EQ(entries.at("PaperDimension").size(), entries.at("ImageableArea").size());
-}
-
-TEST(ShippedPpd, DefaultsAreAPlainReceiptSetup)
-{
-    const char* old = std::getenv("PPD");
-    const std::string saved = old != nullptr ? old : "";
-    ::setenv("PPD", kShippedPpd.c_str(), 1);
-    testing::internal::CaptureStderr();
-    initializeSettings("");
-    const std::string log = testing::internal::GetCapturedStderr();
-
-    EXPECT_EQ(GetPaperMode(), 1);                // continuous receipt paper
-    EXPECT_EQ(GetDensity(), 4);                  // middle density
-    EXPECT_EQ(GetOpeningFeed(), 0);
-    EXPECT_EQ(GetBrightness(), 0);
-    EXPECT_EQ(GetContrast(), 0);
-    EXPECT_EQ(GetBinarizationAlgorithm(), 0);    // Otsu
-    EXPECT_EQ(GetThreshholdByManual(), 0);       // automatic
-    EXPECT_EQ(HorizontalOffset(), 0);
-    EXPECT_EQ(VerticalOffset(), 0);
-    EXPECT_EQ(GetBlackAndWhiteInversion(), 0);   // normal print
-    EXPECT_EQ(GetPaperCutMode(), 0);
-    EXPECT_EQ(GetAfterPrintFeed(), 0);
-    EXPECT_EQ(GetBlackMarkOffset(), 0);
-    EXPECT_EQ(GetsetBlackMarkOffset(), 0);
-    EXPECT_EQ(GetMediaTypeSet(), 0);
-    EXPECT_EQ(GetPaperSaveMode(), 2);            // trim blank paper at the bottom
-    EXPECT_EQ(GetpageHeaderBlank(), 0);
-    EXPECT_EQ(GetEndBlank(), 2);                 // keep a 2 mm margin
-    EXPECT_EQ(log.find("=-1\n"), std::string::npos) << log;
-
-    // Negative choices are marked from the job's options like any other.
-    testing::internal::CaptureStderr();
-    initializeSettings("Brightness=-100 HorizontalOffset=-8 Imagealgorithm=10 Threshold=128");
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(GetBrightness(), -100);
-    EXPECT_EQ(HorizontalOffset(), -8);
-    EXPECT_EQ(GetBinarizationAlgorithm(), 10);
-    EXPECT_EQ(GetThreshholdByManual(), 128);
-
-    if (old != nullptr) {
-        ::setenv("PPD", saved.c_str(), 1);
-    } else {
-        ::unsetenv("PPD");
-    }
+    EXPECT_EQ(ppd.entries["PaperDimension"].size(), ppd.entries["ImageableArea"].size());
 }
 
 }  // namespace

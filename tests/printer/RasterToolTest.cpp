@@ -4,13 +4,9 @@
 
 #include <cups/raster.h>
 #include <gtest/gtest.h>
-#include <png.h>
-
 #include <fcntl.h>
+#include <functional>
 #include <unistd.h>
-
-#include <cstdio>
-#include <memory>
 
 using testsupport::TempDir;
 
@@ -39,32 +35,6 @@ std::vector<Page> readRaster(const std::string& path) {
     return pages;
 }
 
-// Writes an RGB PNG; `pixel(x, y)` gives 0xRRGGBB.
-template <typename F>
-void writeRgbPng(const std::string& path, int w, int h, F pixel) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "wb"), &std::fclose);
-    ASSERT_TRUE(f);
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    ASSERT_FALSE(setjmp(png_jmpbuf(png)));
-    png_init_io(png, f.get());
-    png_set_IHDR(png, info, w, h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<unsigned char> row(static_cast<std::size_t>(w) * 3);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            unsigned v = pixel(x, y);
-            row[x * 3] = (v >> 16) & 0xFF;
-            row[x * 3 + 1] = (v >> 8) & 0xFF;
-            row[x * 3 + 2] = v & 0xFF;
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-}
-
 testsupport::ProcessResult tool(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {testsupport::builtProgram("zorvan-raster")};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -72,16 +42,20 @@ testsupport::ProcessResult tool(const std::vector<std::string>& args) {
 }
 
 // Left half black, right half white, a red pixel at (1, 1).
-unsigned halves(int x, int y) {
-    if (x == 1 && y == 1) return 0xFF0000;
-    return x < 8 ? 0x000000 : 0xFFFFFF;
+testsupport::Rgb halves(int x, int y) {
+    if (x == 1 && y == 1) return {255, 0, 0};
+    return x < 8 ? testsupport::Rgb{0, 0, 0} : testsupport::Rgb{255, 255, 255};
+}
+
+void writePng(const std::string& path, int w, int h, const std::function<testsupport::Rgb(int, int)>& pixel) {
+    ASSERT_TRUE(testsupport::writeRgbPng(path, w, h, pixel)) << path;
 }
 
 }  // namespace
 
 TEST(RasterTool, WritesRgbGrayAndOneBitPages) {
     TempDir dir;
-    writeRgbPng(dir.file("a.png"), 20, 3, halves);
+    writePng(dir.file("a.png"), 20, 3, halves);
 
     ASSERT_EQ(tool({"--copies", "3", dir.file("a.png"), dir.file("rgb.ras")}).exitStatus, 0);
     auto rgb = readRaster(dir.file("rgb.ras"));
@@ -120,8 +94,8 @@ TEST(RasterTool, WritesRgbGrayAndOneBitPages) {
 
 TEST(RasterTool, ScalesPadsAndMakesOnePagePerPicture) {
     TempDir dir;
-    writeRgbPng(dir.file("a.png"), 16, 4, halves);
-    writeRgbPng(dir.file("b.png"), 5, 2, [](int, int) { return 0x808080u; });
+    writePng(dir.file("a.png"), 16, 4, halves);
+    writePng(dir.file("b.png"), 5, 2, [](int, int) { return testsupport::Rgb{0x80, 0x80, 0x80}; });
     ASSERT_EQ(tool({"--width", "32", dir.file("a.png"), dir.file("b.png"), dir.file("two.ras")}).exitStatus, 0);
     auto pages = readRaster(dir.file("two.ras"));
     ASSERT_EQ(pages.size(), 2u);
@@ -153,9 +127,9 @@ TEST(RasterTool, RejectsBadInput) {
 
 TEST(Samples, AreSmallAndPaperWide) {
     for (const char* name : {"samples/receipt.png", "samples/label.png"}) {
-        simtest::Gray g;
-        std::string path = testsupport::sourcePath(name);
-        ASSERT_TRUE(simtest::readPng(path, g)) << name;
+        testsupport::Gray g;
+        std::string path = testsupport::sourcePath(name), error;
+        ASSERT_TRUE(testsupport::readPng(path, g, error)) << error;
         EXPECT_EQ(g.width, 576) << name;
         EXPECT_LT(testsupport::readFile(path).size(), 200u * 1024) << name;
     }
@@ -172,9 +146,10 @@ TEST(Samples, OneBitLabelPrintsAsDrawn) {
     auto r = simtest::decodeBytes(dir, simtest::rasterCommand(static_cast<int>(h.cupsBytesPerLine),
                                                               static_cast<int>(h.cupsHeight),
                                                               std::string(pages[0].data.begin(), pages[0].data.end())));
-    simtest::Gray label, paper;
-    ASSERT_TRUE(simtest::readPng(testsupport::sourcePath("samples/label.png"), label));
-    ASSERT_TRUE(simtest::readPng(r.outDir + "/paper.png", paper));
+    testsupport::Gray label;
+    std::string error;
+    ASSERT_TRUE(testsupport::readPng(testsupport::sourcePath("samples/label.png"), label, error)) << error;
+    const testsupport::Gray paper = r.paper();
     ASSERT_EQ(paper.width, label.width);
     ASSERT_EQ(paper.height, label.height);
     long differ = 0, black = 0;

@@ -8,10 +8,9 @@
 #include <unistd.h>
 
 using simtest::decodeBytes;
-using simtest::Gray;
 using simtest::rasterCommand;
-using simtest::readPng;
 using simtest::runSim;
+using testsupport::Gray;
 using testsupport::TempDir;
 
 namespace {
@@ -26,6 +25,28 @@ std::string sendAndAsk(const std::string& file) {
 }
 
 bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+
+// `text` holds the `parts` in this order.
+void expectInOrder(const std::string& text, const std::vector<std::string>& parts)
+{
+    std::size_t pos = 0;
+    for (const auto& part : parts) {
+        auto at = text.find(part, pos);
+        ASSERT_NE(at, std::string::npos) << part << " in order, in:\n" << text;
+        pos = at + 1;
+    }
+}
+
+// The summary holds at least these values.
+void expectSummary(const std::map<std::string, std::string>& summary,
+                   const std::vector<std::pair<std::string, std::string>>& expected)
+{
+    for (const auto& [key, value] : expected) {
+        auto it = summary.find(key);
+        EXPECT_TRUE(it != summary.end() && it->second == value)
+            << key << " should be " << value << ", is " << (it == summary.end() ? "missing" : it->second);
+    }
+}
 
 }  // namespace
 
@@ -42,18 +63,11 @@ TEST(SimulatedPrinter, DecodesCommandsAnswersQueryAndDrawsThePaper) {
                           "raster #1: 2 x 3 bytes (16 x 3 dots), mode 0\n",
                           "status query #1 -> 10 04 04 20 00 (ready)"})
         EXPECT_TRUE(contains(r.listing, l)) << l << "\n" << r.listing;
-    EXPECT_EQ(r.summary["rasters"], "1");
-    EXPECT_EQ(r.summary["raster_rows"], "3");
-    EXPECT_EQ(r.summary["queries"], "1");
-    EXPECT_EQ(r.summary["replies_sent"], "1");
-    EXPECT_EQ(r.summary["copies_acknowledged"], "1");
-    EXPECT_EQ(r.summary["feed_dots"], "16");
-    EXPECT_EQ(r.summary["paper_rows"], "19");
-    EXPECT_EQ(r.summary["unfinished_raster"], "no");
-    EXPECT_EQ(r.summary["errors"], "0");
+    expectSummary(r.summary, {{"rasters", "1"}, {"raster_rows", "3"}, {"queries", "1"}, {"replies_sent", "1"},
+                              {"copies_acknowledged", "1"}, {"feed_dots", "16"}, {"paper_rows", "19"},
+                              {"unfinished_raster", "no"}, {"errors", "0"}});
 
-    Gray g;
-    ASSERT_TRUE(readPng(r.outDir + "/paper.png", g));
+    const Gray g = r.paper();
     ASSERT_EQ(g.width, 576);
     ASSERT_EQ(g.height, 19);
     for (int y = 0; y < 16; ++y)
@@ -83,14 +97,8 @@ TEST(SimulatedPrinter, StatusScriptAnswersEachQueryByNumber) {
                      "1-2:ready, 3:cover, 4:paperout, 5:hot, 6:skew, 7:0x14, 8:none, 9:wrongleader, 10-:cover|paperout"},
                     script);
     ASSERT_EQ(r.proc.exitStatus, 0) << r.proc.err;
-    const char* expected[] = {"10 04 04 20 00", "10 04 04 20 00", "10 04 04 24 00", "10 04 04 00 00", "10 04 04 30 00",
-                              "10 04 04 a0 00", "10 04 04 14 00", "10 04 05 20 00", "10 04 04 04 00"};
-    std::size_t pos = 0;
-    for (const char* e : expected) {
-        auto at = r.proc.err.find(e, pos);
-        ASSERT_NE(at, std::string::npos) << e << " in order, in:\n" << r.proc.err;
-        pos = at + 1;
-    }
+    expectInOrder(r.proc.err, {"10 04 04 20 00", "10 04 04 20 00", "10 04 04 24 00", "10 04 04 00 00", "10 04 04 30 00",
+                               "10 04 04 a0 00", "10 04 04 14 00", "10 04 05 20 00", "10 04 04 04 00"});
     EXPECT_EQ(r.summary["queries"], "10");
     EXPECT_EQ(r.summary["queries_unanswered"], "1");
     EXPECT_TRUE(contains(r.listing, "status query #8 -> no reply"));
@@ -136,12 +144,10 @@ TEST(SimulatedPrinter, NarrowHeadClipsWideRowsAndFlagsThem) {
     auto r = runSim(dir, {"--speed", "0", "--width", "384"}, sendAndAsk(dir.file("job.bin")));
     ASSERT_EQ(r.proc.exitStatus, 0);
     EXPECT_TRUE(contains(r.listing, "CLIPPED to the head's 384 dots"));
-    EXPECT_EQ(r.summary["clipped_rows"], "4");
-    EXPECT_EQ(r.summary["paper_width"], "384");
-    Gray g;
-    ASSERT_TRUE(readPng(r.outDir + "/paper.png", g));
-    EXPECT_EQ(g.width, 384);
-    EXPECT_EQ(g.height, 4);
+    expectSummary(r.summary, {{"clipped_rows", "4"}, {"paper_width", "384"}});
+    const Gray g = r.paper();
+    ASSERT_EQ(g.width, 384);
+    ASSERT_EQ(g.height, 4);
     EXPECT_EQ(g.at(0, 0), 0);
     EXPECT_EQ(g.at(383, 3), 0);
 }
@@ -152,10 +158,8 @@ TEST(SimulatedPrinter, ReportsRasterLeftUnfinishedAndPassesTheExitStatusOn) {
     testsupport::writeFile(dir.file("job.bin"), rasterCommand(4, 10, std::string(20, '\xff')));
     auto r = runSim(dir, {"--speed", "0"}, "cat '" + dir.file("job.bin") + "'; exit 7");
     EXPECT_EQ(r.proc.exitStatus, 7);
-    EXPECT_EQ(r.summary["exit_status"], "7");
-    EXPECT_EQ(r.summary["unfinished_raster"], "yes");
-    EXPECT_EQ(r.summary["unfinished_raster_missing_bytes"], "20");
-    EXPECT_EQ(r.summary["rows_printed"], "5");
+    expectSummary(r.summary, {{"exit_status", "7"}, {"unfinished_raster", "yes"},
+                              {"unfinished_raster_missing_bytes", "20"}, {"rows_printed", "5"}});
     EXPECT_TRUE(contains(r.listing, "ERROR: input ended inside raster #1: 20 of 40 data bytes missing (5 of 10 rows complete)"));
 
     auto killed = runSim(dir, {"--speed", "0"}, "kill -9 $$", "killed");
@@ -167,15 +171,12 @@ TEST(SimulatedPrinter, HeaderThatDisagreesWithItsDataShowsUp) {
     // Too few rows announced: the rest of the data follows the raster as unknown bytes.
     auto shortHeader = decodeBytes(dir, rasterCommand(2, 1, std::string("\xff\xff\x81\x81", 4)) + kQuery);
     EXPECT_TRUE(contains(shortHeader.listing, "ERROR: 2 unknown bytes right after raster #1")) << shortHeader.listing;
-    EXPECT_EQ(shortHeader.summary["errors"], "1");
-    EXPECT_EQ(shortHeader.summary["queries"], "1");
+    expectSummary(shortHeader.summary, {{"errors", "1"}, {"queries", "1"}});
     // Too many rows announced: the status query and the next copy vanish into the image.
     TempDir dir2;
     auto longHeader = decodeBytes(dir2, rasterCommand(2, 4, std::string("\x00\x00\x00\x00", 4)) + kQuery + kInit + "\x1b");
-    EXPECT_EQ(longHeader.summary["queries"], "0");
-    EXPECT_EQ(longHeader.summary["initialise"], "0");
-    EXPECT_EQ(longHeader.summary["swallowed_query_patterns"], "1");
-    EXPECT_EQ(longHeader.summary["unfinished_raster"], "no");
+    expectSummary(longHeader.summary, {{"queries", "0"}, {"initialise", "0"}, {"swallowed_query_patterns", "1"},
+                                       {"unfinished_raster", "no"}});
     EXPECT_TRUE(contains(longHeader.listing, "status query swallowed as image"));
 }
 
@@ -190,18 +191,14 @@ TEST(SimulatedPrinter, PrintsNothingWhileReportingAnError) {
     ASSERT_EQ(r.proc.exitStatus, 0);
     EXPECT_TRUE(contains(r.listing, "NOT PRINTED: printer reports cover open"));
     EXPECT_TRUE(contains(r.listing, "NOT FED: printer reports cover open"));
-    EXPECT_EQ(r.summary["printed_while_error"], "1");
-    EXPECT_EQ(r.summary["rasters_printed"], "1");
-    EXPECT_EQ(r.summary["paper_rows"], std::to_string(8 + 32));
+    expectSummary(r.summary, {{"printed_while_error", "1"}, {"rasters_printed", "1"}, {"paper_rows", "40"}});
 }
 
 TEST(SimulatedPrinter, StopsReadingWhenToldAndTimesOut) {
     TempDir dir;
     testsupport::writeFile(dir.file("big.bin"), std::string(1 << 20, '\0'));
     auto r = runSim(dir, {"--speed", "0", "--stall-after", "100", "--timeout", "1"}, "cat '" + dir.file("big.bin") + "'");
-    EXPECT_EQ(r.summary["stalled"], "yes");
-    EXPECT_EQ(r.summary["timed_out"], "yes");
-    EXPECT_EQ(r.summary["bytes_in"], "100");
+    expectSummary(r.summary, {{"stalled", "yes"}, {"timed_out", "yes"}, {"bytes_in", "100"}});
     EXPECT_EQ(r.proc.exitStatus, 128 + 15);
 }
 
@@ -217,18 +214,13 @@ TEST(SimulatedPrinter, DecodesTheWholeCommandSet) {
                           "status request DLE EOT 4", "unknown bytes: 600", "feed 255 dots",
                           "ERROR: input ended inside a command"})
         EXPECT_TRUE(contains(r.listing, l)) << l << "\n" << r.listing;
-    EXPECT_EQ(r.summary["cuts"], "4");
-    EXPECT_EQ(r.summary["initialise"], "2");
-    EXPECT_EQ(r.summary["unknown_bytes"], "601");
-    EXPECT_EQ(r.summary["unfinished_command"], "yes");
-    EXPECT_EQ(r.summary["mode"], "decode");
+    expectSummary(r.summary, {{"cuts", "4"}, {"initialise", "2"}, {"unknown_bytes", "601"},
+                              {"unfinished_command", "yes"}, {"mode", "decode"}});
 }
 
 TEST(SimulatedPrinter, DoubleWidthAndHeightModes) {
     TempDir dir;
-    auto r = decodeBytes(dir, rasterCommand(1, 1, "\x80", 3));
-    Gray g;
-    ASSERT_TRUE(readPng(r.outDir + "/paper.png", g));
+    const Gray g = decodeBytes(dir, rasterCommand(1, 1, "\x80", 3)).paper();
     ASSERT_EQ(g.height, 2);
     EXPECT_EQ(g.at(0, 0), 0);
     EXPECT_EQ(g.at(1, 1), 0);
@@ -258,11 +250,9 @@ TEST(SimulatedPrinter, WorksAsACupsBackend) {
     po.env["DEVICE_URI"] = "zorvan-sim:" + dir.file("outdir") + "?status=1-%3Apaperout&speed=0&width=384";
     auto job = testsupport::runProcess({link, "42", "user", "title", "2", "", dir.file("job.bin")}, po);
     EXPECT_EQ(job.exitStatus, 0) << job.err;
-    auto sum = simtest::readSummary(dir.file("outdir/job-42/summary.txt"));
-    EXPECT_EQ(sum["mode"], "backend");
-    EXPECT_EQ(sum["queries"], "2");  // the file twice, for two copies
-    EXPECT_EQ(sum["paper_width"], "384");
-    EXPECT_EQ(sum["printed_while_error"], "2");
+    // The file twice, for two copies.
+    expectSummary(testsupport::readKeyValues(dir.file("outdir/job-42/summary.txt")),
+                  {{"mode", "backend"}, {"queries", "2"}, {"paper_width", "384"}, {"printed_while_error", "2"}});
     struct stat st {};
     EXPECT_EQ(::stat(dir.file("outdir/job-42/paper.png").c_str(), &st), 0);
 
@@ -285,12 +275,7 @@ TEST(SimulatedPrinter, StatusFileWithCommentsAndRawReplies) {
                                            " <&3 | od -An -tx1 >&2; ";
     auto r = runSim(dir, {"--speed", "0", "--status-file", dir.file("status.txt")}, script);
     ASSERT_EQ(r.proc.exitStatus, 0) << r.proc.err;
-    std::size_t pos = 0;
-    for (const char* e : {"10 04 04\n", "10 04 04 a0 00", "10 04 04 30 00", "10 04 04 30 00", "10 04 04 24 00"}) {
-        auto at = r.proc.err.find(e, pos);
-        ASSERT_NE(at, std::string::npos) << e << " in order, in:\n" << r.proc.err;
-        pos = at + 1;
-    }
+    expectInOrder(r.proc.err, {"10 04 04\n", "10 04 04 a0 00", "10 04 04 30 00", "10 04 04 30 00", "10 04 04 24 00"});
 }
 
 TEST(SimulatedPrinter, CommandsSplitAcrossWritesDecodeTheSame) {
@@ -302,9 +287,7 @@ TEST(SimulatedPrinter, CommandsSplitAcrossWritesDecodeTheSame) {
     ASSERT_EQ(r.proc.exitStatus, 0);
     EXPECT_TRUE(contains(r.listing, "raster #1: 1 x 2 bytes (8 x 2 dots), mode 0"));
     EXPECT_TRUE(contains(r.proc.err, "10 04 04 20 00"));
-    EXPECT_EQ(r.summary["rows_printed"], "2");
-    EXPECT_EQ(r.summary["copies_acknowledged"], "1");
-    EXPECT_EQ(r.summary["unknown_bytes"], "0");
+    expectSummary(r.summary, {{"rows_printed", "2"}, {"copies_acknowledged", "1"}, {"unknown_bytes", "0"}});
 }
 
 TEST(SimulatedPrinter, RandomBytesNeverUpsetTheDecoder) {
@@ -322,8 +305,7 @@ TEST(SimulatedPrinter, RandomBytesNeverUpsetTheDecoder) {
     ASSERT_EQ(r.proc.exitStatus, 0) << r.proc.err;
     EXPECT_EQ(r.summary["bytes_in"], "200000");
     EXPECT_NE(r.summary["commands"], "0");
-    simtest::Gray g;
-    EXPECT_TRUE(readPng(r.outDir + "/paper.png", g));
+    EXPECT_GT(r.paper().width, 0);
 }
 
 TEST(SimulatedPrinter, EndsWhenTheProgramEndsEvenIfItLeftAReaderBehind) {

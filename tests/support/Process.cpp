@@ -28,14 +28,8 @@ void setNonBlocking(int fd)
 
 }  // namespace
 
-ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options)
+std::vector<std::string> childEnvironment(const ProcessOptions& options)
 {
-    int inPipe[2], outPipe[2], errPipe[2];
-    if (::pipe(inPipe) != 0 || ::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-
-    // Build the environment before forking.
     std::map<std::string, std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry(*e);
@@ -50,21 +44,35 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     for (const auto& [name, value] : options.env) {
         env[name] = value;
     }
-    std::vector<std::string> envStrings;
+    std::vector<std::string> strings;
     for (const auto& [name, value] : env) {
-        envStrings.push_back(name + "=" + value);
+        strings.push_back(name + "=" + value);
     }
-    std::vector<char*> envp;
-    for (auto& s : envStrings) {
-        envp.push_back(s.data());
+    return strings;
+}
+
+std::vector<char*> cStrings(std::vector<std::string>& strings)
+{
+    std::vector<char*> result;
+    for (auto& s : strings) {
+        result.push_back(s.data());
     }
-    envp.push_back(nullptr);
+    result.push_back(nullptr);
+    return result;
+}
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options)
+{
+    int inPipe[2], outPipe[2], errPipe[2];
+    if (::pipe(inPipe) != 0 || ::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+
+    // Build the environment before forking.
+    std::vector<std::string> envStrings = childEnvironment(options);
     std::vector<std::string> args = argv;
-    std::vector<char*> argp;
-    for (auto& s : args) {
-        argp.push_back(s.data());
-    }
-    argp.push_back(nullptr);
+    std::vector<char*> envp = cStrings(envStrings);
+    std::vector<char*> argp = cStrings(args);
 
     pid_t pid = ::fork();
     if (pid < 0) {
@@ -76,6 +84,16 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
         ::dup2(errPipe[1], 2);
         for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) {
             ::close(fd);
+        }
+        // A filter reads the printer's replies from descriptor 3; /dev/null
+        // is a silent printer.
+        if (options.noBackChannel) {
+            ::close(3);
+        }
+        const int devNull = options.noBackChannel ? -1 : ::open("/dev/null", O_RDONLY);
+        if (devNull >= 0 && devNull != 3) {
+            ::dup2(devNull, 3);
+            ::close(devNull);
         }
         ::execve(argp[0], argp.data(), envp.data());
         std::fprintf(stderr, "exec %s failed: %s\n", argp[0], std::strerror(errno));
@@ -191,6 +209,19 @@ void writeFile(const std::string& path, const std::string& content)
 {
     std::ofstream out(path, std::ios::binary);
     out << content;
+}
+
+std::map<std::string, std::string> readKeyValues(const std::string& path)
+{
+    std::map<std::string, std::string> values;
+    std::istringstream in(readFile(path));
+    for (std::string line; std::getline(in, line);) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos) {
+            values[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+    }
+    return values;
 }
 
 }  // namespace testsupport

@@ -20,7 +20,15 @@ struct ProcessOptions {
     std::map<std::string, std::string> env;   // added to (or replacing in) the inherited environment
     std::vector<std::string> unsetEnv;        // removed from the inherited environment
     double timeoutSeconds = 60.0;             // the child is killed after this long
+    bool noBackChannel = false;               // leave descriptor 3 closed (else /dev/null)
 };
+
+// The environment for a child: this process's, less `options.unsetEnv`, with
+// `options.env` set; as NAME=VALUE strings.
+std::vector<std::string> childEnvironment(const ProcessOptions& options);
+
+// Pointers to the strings, null-terminated, for execve.
+std::vector<char*> cStrings(std::vector<std::string>& strings);
 
 // argv[0] is the program path.
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
@@ -47,5 +55,8 @@ private:
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
+
+// The "key=value" lines of a file (the simulated printer's summary.txt).
+std::map<std::string, std::string> readKeyValues(const std::string& path);
 
 }  // namespace testsupport

@@ -1,5 +1,5 @@
-// PNG pictures for the end-to-end tests: the test documents we print and the
-// paper the simulated printer hands back.
+// PNG pictures for tests: the documents we print and the paper the simulated
+// printer hands back.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace e2e {
+namespace testsupport {
 
 // An 8-bit gray picture, row after row; 0 is black.
 struct Gray {
@@ -39,4 +39,4 @@ bool writeRgbPng(const std::string& path, int width, int height, const std::func
 // is the PDF drawing operators `content` (e.g. "0.5 g 0 0 10 10 re f").
 bool writePdf(const std::string& path, double widthPt, double heightPt, const std::string& content);
 
-}  // namespace e2e
+}  // namespace testsupport

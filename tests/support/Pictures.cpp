@@ -1,4 +1,4 @@
-#include "e2e/Pictures.h"
+#include "support/Pictures.h"
 
 #include <png.h>
 
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <memory>
 
-namespace e2e {
+namespace testsupport {
 
 namespace {
 
@@ -154,4 +154,4 @@ bool writePdf(const std::string& path, double widthPt, double heightPt, const st
     return file && std::fwrite(pdf.data(), 1, pdf.size(), file.get()) == pdf.size();
 }
 
-}  // namespace e2e
+}  // namespace testsupport
