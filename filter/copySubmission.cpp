@@ -41,6 +41,27 @@ void writeZeroBytes(long long count)
     }
 }
 
+}  // namespace
+
+void sendRasterData(const unsigned char* data, std::size_t length)
+{
+    // In slices, so that a cancel is noticed while a long image goes out.
+    constexpr std::size_t slice = 64 * 1024;
+    std::size_t sent = 0;
+    while (sent < length && !isCancelRequested()) {
+        const std::size_t chunk = std::min(slice, length - sent);
+        writeBytes(data + sent, chunk);
+        sent += chunk;
+    }
+    if (sent < length) {
+        std::fprintf(stderr, "DEBUG: Job cancelled inside a raster command: the last %zu bytes go as blank rows.\n",
+                     length - sent);
+        writeZeroBytes(static_cast<long long>(length - sent));
+    }
+}
+
+namespace {
+
 void appendZeroBytes(long long count)
 {
     static const unsigned char zeros[4096] = {};
@@ -150,14 +171,16 @@ void sendRasterBands(const unsigned char* image, int rowBytes, int imageRows, in
 {
     const int bandLimit = maxRowsPerRasterCommand(rowBytes);
     const long long totalRows = static_cast<long long>(imageRows) + blankRows;
-    for (long long first = 0; first < totalRows;) {
+    // A cancel ends the band in flight with blank rows and starts no other.
+    for (long long first = 0; first < totalRows && !isCancelRequested();) {
         const int bandRows = static_cast<int>(std::min<long long>(bandLimit, totalRows - first));
         const long long imagePart = std::clamp<long long>(imageRows - first, 0, bandRows);
         curPagePos = 0;
         rasterheader(rowBytes, bandRows);
         outputarray(image + first * rowBytes, static_cast<int>(imagePart * rowBytes));
         appendZeroBytes((bandRows - imagePart) * rowBytes);
-        SendDataToBackEnd(RawData, curPagePos);
+        SendDataToBackEnd(RawData, rasterHeaderBytes);
+        sendRasterData(RawData + rasterHeaderBytes, static_cast<std::size_t>(curPagePos - rasterHeaderBytes));
         first += bandRows;
     }
     curPagePos = 0;
@@ -201,7 +224,7 @@ PageResult sendCopies(int copies, const unsigned char* bits, int witsStep, int r
                                             lo(static_cast<int>(lastHeight)), hi(static_cast<int>(lastHeight))};
             writeBytes(header, sizeof header);
             std::fflush(stdout);
-            writeBytes(bits, static_cast<std::size_t>(rows) * static_cast<std::size_t>(witsStep));
+            sendRasterData(bits, static_cast<std::size_t>(rows) * static_cast<std::size_t>(witsStep));
             // The announced AfterFeed rows arrive as blank rows, so the printer
             // takes exactly the announced bytes as image.
             writeZeroBytes(blankRows * witsStep);

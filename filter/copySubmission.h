@@ -3,6 +3,7 @@
 // beyond the raster command's 16-bit row count or the output buffer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 
@@ -23,6 +24,11 @@ int maxRowsPerRasterCommand(int rowBytes);
 // returned lock. There is no deadline (paper may be loaded much later); only a
 // cancel ends the wait.
 PageResult waitForReadyPrinter(std::unique_lock<std::mutex>& channel);
+
+// Writes the image data of a raster command already announced to the printer.
+// A cancel arriving meanwhile turns the rest into 00 bytes (blank rows): the
+// printer still gets exactly the announced bytes, and prints nothing more.
+void sendRasterData(const unsigned char* data, std::size_t length);
 
 // Writes `imageRows` rows of `rowBytes` bytes from `image`, followed by
 // `blankRows` rows of 00 bytes, as consecutive raster commands staged in the

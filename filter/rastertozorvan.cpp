@@ -220,7 +220,8 @@ PageResult oneBitRoad(const unsigned char* page, int actualWidth, int cupsHeight
     std::fflush(stderr);
     std::fputs("INFO:  开始发送数据Gray.\n", stderr);
     if (oneCommand) {
-        SendDataToBackEnd(RawData, curPagePos);
+        SendDataToBackEnd(RawData, setUpBytes + 8);
+        sendRasterData(RawData + setUpBytes + 8, static_cast<std::size_t>(curPagePos - setUpBytes - 8));
         std::fflush(stdout);
     } else {
         std::fprintf(stderr, "DEBUG: The page of %d rows of %d bytes goes out in bands of at most %d rows.\n",

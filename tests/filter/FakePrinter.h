@@ -54,6 +54,7 @@ struct FilterJob {
     int waitMs = 20;          // the filter's test-only wait period
     double timeoutSeconds = 30.0;
     int readPauseMs = 0;      // a slow printer: pause after each read of its input
+    std::size_t terminateAfterBytes = 0;  // send the filter SIGTERM (a cancel) once it has sent this much
     std::map<std::string, std::string> env;
 };
 

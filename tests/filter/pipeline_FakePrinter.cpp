@@ -232,6 +232,7 @@ FilterRun runFilterJob(const FilterJob& job)
     std::size_t parsed = 0;
     bool outOpen = true;
     bool errOpen = true;
+    bool terminated = false;
     while (outOpen || errOpen) {
         auto now = Clock::now();
         while (!pendingReplies.empty() && pendingReplies.front().first <= now) {
@@ -261,6 +262,10 @@ FilterRun runFilterJob(const FilterJob& job)
                 outOpen = false;
             } else {
                 run.out.append(buffer, static_cast<std::size_t>(n));
+                if (job.terminateAfterBytes > 0 && !terminated && run.out.size() >= job.terminateAfterBytes) {
+                    ::kill(pid, SIGTERM);
+                    terminated = true;
+                }
                 if (job.readPauseMs > 0) {
                     ::usleep(static_cast<useconds_t>(job.readPauseMs) * 1000);
                 }

@@ -185,3 +185,28 @@ TEST(PrinterChannel, NoStatusQueryLandsInsidePageBytes)
         EXPECT_TRUE(rasters[1]->data == rasters[2]->data && rasters[2]->data == rasters[3]->data);
     }
 }
+
+TEST(OneBitRoad, CancelInsideTheRasterEndsItWithBlankRows)
+{
+    // A slow printer, and a cancel once part of a long all-black page is out:
+    // the raster command still carries exactly its announced bytes, but what
+    // was not yet sent goes as blank (00) rows, followed by the cancel sequence.
+    FilterJob job;
+    job.pages = {oneBitPage(576, 12000, [](unsigned, unsigned) { return true; })};
+    job.readPauseMs = 10;
+    job.waitMs = 100;  // the job must end within 5 periods of the cancel
+    job.terminateAfterBytes = 100000;
+    auto r = runFilterJob(job);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(r.logHas("INFO: Job cancelled.\n")) << r.err;
+    EXPECT_TRUE(r.logHas("DEBUG: Job cancelled inside a raster command")) << r.err;
+    EXPECT_FALSE(r.endedInsideCommand);
+    auto rasters = r.ofKind(PrinterCommand::Raster);
+    ASSERT_EQ(rasters.size(), 1u);
+    const std::string& data = rasters[0]->data;
+    ASSERT_EQ(data.size(), 72u * 12000u);
+    EXPECT_EQ(static_cast<unsigned char>(data.front()), 0xFF) << "the first rows print";
+    EXPECT_EQ(data.back(), '\0') << "the rest is blank";
+    const std::size_t firstBlank = data.find('\0');
+    EXPECT_EQ(data.find_first_not_of('\0', firstBlank), std::string::npos) << "blank to the end";
+}
