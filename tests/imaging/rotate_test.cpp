@@ -5,25 +5,11 @@
 
 #include "imaging/FunctionAsistant.h"
 #include "imaging/ImageBuffer.h"
+#include "coordinate_raster.h"
 
 namespace {
 
-// Pixel (x, y) holds (x, y, 200); the fill pixel (0, 0, 255) is told apart by its last byte.
-std::vector<unsigned char> coordinateRaster(int w, int h)
-{
-    const int stride = trueColourStride(w);
-    std::vector<unsigned char> r(static_cast<std::size_t>(stride * h), 0xEE);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            unsigned char* p = r.data() + y * stride + x * 3;
-            p[0] = static_cast<unsigned char>(x);
-            p[1] = static_cast<unsigned char>(y);
-            p[2] = 200;
-        }
-    }
-    return r;
-}
-
+// The fill pixel (0, 0, 255) is told apart from coordinateRaster pixels by its last byte.
 struct Rotated {
     std::unique_ptr<unsigned char[]> data;
     unsigned int width = 777;
