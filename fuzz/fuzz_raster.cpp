@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "FuzzFiles.h"
 #include "filter/printerStatusProcess.h"
 #include "filter/rastertozorvan.h"
 #include "fuzz/FuzzInput.h"
@@ -46,23 +47,6 @@ long scriptedPrinter(unsigned char* buffer, std::size_t length)
     const std::size_t n = length < sizeof reply ? length : sizeof reply;
     std::memcpy(buffer, reply, n);
     return static_cast<long>(n);
-}
-
-void writeFile(const std::string& path, const std::uint8_t* data, std::size_t size)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0) {
-        std::abort();
-    }
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0) {
-            std::abort();
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
 }
 
 // Keeps each run short: pages whose page buffer would pass 16 MiB, or that
@@ -105,13 +89,7 @@ bool withinFuzzBounds(const std::string& path)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char pattern[] = "/tmp/zorvan-fuzz-raster-XXXXXX";
-    const int fd = ::mkstemp(pattern);
-    if (fd < 0) {
-        std::abort();
-    }
-    ::close(fd);
-    rasterPath = pattern;
+    rasterPath = makeScratchFile("zorvan-fuzz-raster");
     std::atexit([] { ::unlink(rasterPath.c_str()); });
     ::setenv("PPD", ZORVAN_SOURCE_DIR "/ppd/zorvan.ppd", 1);
     // 1 ms, not 0: a zero period gives a copy no time at all for its acknowledgement.
@@ -144,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::string options(reinterpret_cast<const char*>(rest.data()), static_cast<std::size_t>(nul - rest.data()));
     const std::size_t streamOffset = static_cast<std::size_t>(nul - rest.data()) + 1;
-    writeFile(rasterPath, rest.data() + streamOffset, rest.size() - streamOffset);
+    writeScratchFile(rasterPath, rest.data() + streamOffset, rest.size() - streamOffset);
     if (!withinFuzzBounds(rasterPath)) {
         return 0;
     }

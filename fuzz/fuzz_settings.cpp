@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "FuzzFiles.h"
 #include "filter/Functions.h"
 #include "filter/settingsThermalSensitivityPara.h"
 
@@ -16,34 +17,11 @@ namespace {
 
 std::string ppdPath;
 
-void writePpd(const std::uint8_t* data, std::size_t size)
-{
-    const int fd = ::open(ppdPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0) {
-        std::abort();  // the harness itself is broken, not the code under test
-    }
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0) {
-            std::abort();
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char pattern[] = "/tmp/zorvan-fuzz-ppd-XXXXXX";
-    const int fd = ::mkstemp(pattern);
-    if (fd < 0) {
-        std::abort();
-    }
-    ::close(fd);
-    ppdPath = pattern;
+    ppdPath = makeScratchFile("zorvan-fuzz-ppd");
     ::setenv("PPD", ppdPath.c_str(), 1);
     std::atexit([] { ::unlink(ppdPath.c_str()); });
     return 0;
@@ -53,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const auto* nul = static_cast<const std::uint8_t*>(std::memchr(data, 0, size));
     const std::size_t ppdSize = nul != nullptr ? static_cast<std::size_t>(nul - data) : size;
-    writePpd(data, ppdSize);
+    writeScratchFile(ppdPath, data, ppdSize);
     const std::string options = nul != nullptr ? std::string(reinterpret_cast<const char*>(nul + 1), size - ppdSize - 1)
                                                : std::string();
 

@@ -20,6 +20,21 @@ int strideOf(int width)
     return trueColourStride(width);
 }
 
+// The checks both blurs start with: false for an unusable image, true with a
+// stride of 0 for an empty one (nothing to blur), else true with its stride.
+bool blurStride(int width, int height, const unsigned char* image, int& stride)
+{
+    stride = 0;
+    if (image == nullptr || width < 0 || height < 0) {
+        return false;
+    }
+    if (width == 0 || height == 0) {
+        return true;
+    }
+    stride = strideOf(width);
+    return stride >= 0;
+}
+
 }  // namespace
 
 void windowAverage(int row, int column, int width, int height, const unsigned char* source,
@@ -55,15 +70,12 @@ void windowAverage(int row, int column, int width, int height, const unsigned ch
 
 bool GaussianBlur(int width, int height, unsigned char* image)
 {
-    if (image == nullptr || width < 0 || height < 0) {
+    int stride = 0;
+    if (!blurStride(width, height, image, stride)) {
         return false;
     }
-    if (width == 0 || height == 0) {
+    if (stride == 0) {
         return true;  // nothing to blur
-    }
-    const int stride = strideOf(width);
-    if (stride < 0) {
-        return false;
     }
     const std::int64_t total = static_cast<std::int64_t>(stride) * height;
     auto result = allocateScratch<unsigned char>(total);
@@ -85,15 +97,12 @@ bool GaussianBlur(int width, int height, unsigned char* image)
 
 bool GaussianBlurFast(int width, int height, unsigned char* image)
 {
-    if (image == nullptr || width < 0 || height < 0) {
+    int stride = 0;
+    if (!blurStride(width, height, image, stride)) {
         return false;
     }
-    if (width == 0 || height == 0) {
+    if (stride == 0) {
         return true;  // nothing to blur
-    }
-    const int stride = strideOf(width);
-    if (stride < 0) {
-        return false;
     }
 
     int r = GetGaussianBlurWindowSize();
