@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -26,48 +26,41 @@ using Plane = std::vector<std::vector<unsigned char>>;  // [row][column], 0 or 2
 inline int rasterStride(int width) { return (width * 24 + 31) / 32 * 4; }
 inline int witsStep(int width) { return (width + 31) / 32 * 4; }
 
-// A true-colour raster with random pixels; padding bytes hold junk so that
-// a result that depends on them shows up as a mismatch.
 struct Image {
     int width = 0;
     int height = 0;
     Bytes raster;
+    unsigned char* pixel(int x, int y) { return raster.data() + std::size_t(y) * rasterStride(width) + 3 * x; }
     const unsigned char* pixel(int x, int y) const
     {
-        return raster.data() + static_cast<std::size_t>(y) * rasterStride(width) + 3 * x;
+        return raster.data() + std::size_t(y) * rasterStride(width) + 3 * x;
     }
 };
 
 enum class Content { Noise, Smooth, FewLevels, Uniform };
 
+// Random pixels; padding bytes hold junk so that a result that depends on
+// them shows up as a mismatch.
 inline Image randomImage(int width, int height, std::mt19937& random, Content content = Content::Noise)
 {
-    Image image{width, height, Bytes(static_cast<std::size_t>(rasterStride(width)) * height)};
+    Image image{width, height, Bytes(std::size_t(rasterStride(width)) * height)};
     for (auto& byte : image.raster) {
         byte = static_cast<unsigned char>(random());
     }
     const int level = random() & 0xFF;
     const int levels[4] = {0, 50, 200, 255};
-    for (int y = 0; y < height; ++y) {
+    for (int y = 0; y < height && content != Content::Noise; ++y) {
         for (int x = 0; x < width; ++x) {
-            unsigned char* p = image.raster.data() + static_cast<std::size_t>(y) * rasterStride(width) + 3 * x;
             for (int c = 0; c < 3; ++c) {
-                switch (content) {
-                case Content::Noise:
-                    break;
-                case Content::Smooth:  // ramps with a little noise, like a photograph
-                    p[c] = static_cast<unsigned char>(
-                        std::clamp((x * 255) / std::max(1, width - 1) / 2 + (y * 255) / std::max(1, height - 1) / 2 +
-                                       static_cast<int>(random() % 21) - 10,
-                                   0, 255));
-                    break;
-                case Content::FewLevels:
-                    p[c] = static_cast<unsigned char>(levels[(x / 3 + y / 2) % 4]);
-                    break;
-                case Content::Uniform:
-                    p[c] = static_cast<unsigned char>(level);
-                    break;
+                int v = level;
+                if (content == Content::Smooth) {  // ramps with a little noise, like a photograph
+                    v = std::clamp(x * 255 / std::max(1, width - 1) / 2 + y * 255 / std::max(1, height - 1) / 2 +
+                                       int(random() % 21) - 10,
+                                   0, 255);
+                } else if (content == Content::FewLevels) {
+                    v = levels[(x / 3 + y / 2) % 4];
                 }
+                image.pixel(x, y)[c] = static_cast<unsigned char>(v);
             }
         }
     }
@@ -76,13 +69,12 @@ inline Image randomImage(int width, int height, std::mt19937& random, Content co
 
 inline Image uniformImage(int width, int height, unsigned char b, unsigned char g, unsigned char r)
 {
-    Image image{width, height, Bytes(static_cast<std::size_t>(rasterStride(width)) * height, 0xCD)};
+    Image image{width, height, Bytes(std::size_t(rasterStride(width)) * height, 0xCD)};
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            unsigned char* p = image.raster.data() + static_cast<std::size_t>(y) * rasterStride(width) + 3 * x;
-            p[0] = b;
-            p[1] = g;
-            p[2] = r;
+            image.pixel(x, y)[0] = b;
+            image.pixel(x, y)[1] = g;
+            image.pixel(x, y)[2] = r;
         }
     }
     return image;
@@ -123,18 +115,12 @@ inline unsigned char gray(int b, int g, int r, unsigned int selector)
     }
 }
 
-// Byte 0 in the blue position (Otsu, Bayer, error diffusion).
-inline unsigned char grayAt(const Image& image, int x, int y, unsigned int selector)
+// Byte 0 in the blue position (Otsu, Bayer, error diffusion), or byte 2
+// when `reversed` (manual threshold, integer halftone, adaptive threshold).
+inline unsigned char grayAt(const Image& image, int x, int y, unsigned int selector, bool reversed = false)
 {
     const unsigned char* p = image.pixel(x, y);
-    return gray(p[0], p[1], p[2], selector);
-}
-
-// Byte 2 in the blue position (manual threshold, integer halftone).
-inline unsigned char grayAtReversed(const Image& image, int x, int y, unsigned int selector)
-{
-    const unsigned char* p = image.pixel(x, y);
-    return gray(p[2], p[1], p[0], selector);
+    return reversed ? gray(p[2], p[1], p[0], selector) : gray(p[0], p[1], p[2], selector);
 }
 
 // ---- Packing ----
@@ -142,7 +128,7 @@ inline unsigned char grayAtReversed(const Image& image, int x, int y, unsigned i
 inline Bytes pack(const Plane& plane, int width)
 {
     const int step = witsStep(width);
-    Bytes bits(static_cast<std::size_t>(step) * plane.size(), 0xFF);
+    Bytes bits(std::size_t(step) * plane.size(), 0xFF);
     for (std::size_t y = 0; y < plane.size(); ++y) {
         for (int x = 0; x < width; ++x) {
             if (plane[y][x] == 0) {
@@ -207,8 +193,6 @@ inline int myotsu(const Image& image, unsigned int selector, unsigned int manual
         float sigma = (w0 * d0) * d0 + (w1 * d1) * d1;
         if (sigma > maxVariance) {
             best = t;
-        }
-        if (sigma > maxVariance) {
             maxVariance = sigma;
         }
     }
@@ -250,8 +234,7 @@ inline Plane thresholdPlane(const Image& image, int extra, unsigned int selector
     Plane plane = whitePlane(image.width, image.height + extra);
     for (int y = 0; y < image.height; ++y) {
         for (int x = 0; x < image.width; ++x) {
-            const int g = reversed ? grayAtReversed(image, x, y, selector) : grayAt(image, x, y, selector);
-            plane[y][x] = g > threshold ? 255 : 0;
+            plane[y][x] = grayAt(image, x, y, selector, reversed) > threshold ? 255 : 0;
         }
     }
     return plane;
@@ -304,8 +287,7 @@ inline Plane bayerPlane(const Image& image, int extra, unsigned int selector, co
     Plane plane = whitePlane(image.width, image.height + extra);
     for (int y = 0; y < image.height; ++y) {
         for (int x = 0; x < image.width; ++x) {
-            const int t = table[x % n][y % n];
-            plane[y][x] = t <= grayAt(image, x, y, selector) ? 255 : 0;
+            plane[y][x] = table[x % n][y % n] <= grayAt(image, x, y, selector) ? 255 : 0;
         }
     }
     return plane;
@@ -319,9 +301,9 @@ struct KernelCell {
 
 struct Diffusion {
     std::vector<KernelCell> cells;
-    double divisor;   // 16, 32 or 42
-    int margin;       // pixels at each side that do not diffuse
-    int bottomRows;   // rows at the bottom that do not diffuse
+    double divisor;  // 16, 32 or 42
+    int margin;      // pixels at each side that do not diffuse
+    int bottomRows;  // rows at the bottom that do not diffuse
 };
 
 inline Diffusion floydSteinberg7351() { return {{{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}}, 16, 1, 1}; }
@@ -441,7 +423,7 @@ inline Plane floydSteinbergHalftonePlane(const Image& image, unsigned int select
     Plane g(h, std::vector<unsigned char>(w));
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            g[y][x] = grayAtReversed(image, x, y, selector);
+            g[y][x] = grayAt(image, x, y, selector, true);
         }
     }
     Plane out(h, std::vector<unsigned char>(w, 0));
@@ -488,6 +470,31 @@ inline Plane floydSteinbergHalftonePlane(const Image& image, unsigned int select
     return out;
 }
 
+// ---- Adaptive threshold against 90 % of a window's sum ----
+
+inline Plane adaptivePlane(const Image& image, unsigned int selector)
+{
+    const int w = image.width, h = image.height, half = w / 2;
+    std::vector<std::vector<std::int64_t>> I(h, std::vector<std::int64_t>(w));  // sums over x' <= x, y' <= y
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            I[y][x] = grayAt(image, x, y, selector, true) + (x > 0 ? I[y][x - 1] : 0) + (y > 0 ? I[y - 1][x] : 0) -
+                      (x > 0 && y > 0 ? I[y - 1][x - 1] : 0);
+        }
+    }
+    Plane plane = whitePlane(w, h);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const int x1 = std::max(x - half, 0), x2 = std::min(x + half, w - 1);
+            const int y1 = std::max(y - half, 0), y2 = std::min(y + half, h - 1);
+            const std::int64_t count = (x2 - x1) * (y2 - y1);
+            const std::int64_t sum = I[y2][x2] - I[y1][x2] - I[y2][x1] + I[y1][x1];
+            plane[y][x] = count * grayAt(image, x, y, selector, true) >= sum * 90 / 100 ? 255 : 0;
+        }
+    }
+    return plane;
+}
+
 // ---- Trace log capture ----
 
 // Points the trace log at a private directory and switches it on for the
@@ -505,24 +512,10 @@ public:
         SetSaveLogDataFalg(0);
         std::memcpy(path, savedPath_, sizeof savedPath_);
     }
-    TraceCapture(const TraceCapture&) = delete;
-    TraceCapture& operator=(const TraceCapture&) = delete;
-
     std::string text() const
     {
-        const std::string file = dir_.path() + "//Print.log";
-        FILE* in = std::fopen(file.c_str(), "rb");
-        if (in == nullptr) {
-            return {};
-        }
-        std::string content;
-        char chunk[4096];
-        std::size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
-            content.append(chunk, n);
-        }
-        std::fclose(in);
-        return content;
+        const auto file = dir_.file("Print.log");
+        return std::filesystem::exists(file) ? testsupport::readFile(file) : std::string();
     }
 
 private:

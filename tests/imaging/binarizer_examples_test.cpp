@@ -1,0 +1,435 @@
+// Hand-derived numbers of the gray formulas and the binarizers: the cases the
+// random cross-checks against the reference transcriptions cannot vouch for
+// on their own (both could share a misreading), and the parts without a
+// reference (Bayer tables, Otsu selections, min-cut, packing refusals).
+#include "filter/settingsThermalSensitivityPara.h"
+#include "imaging/24BitTo1Bit.h"
+#include "imaging/AdaptiveThreshold.h"
+#include "imaging/Dither.h"
+#include "imaging/GrayAlgorithm.h"
+#include "imaging/MonochromeConvert.h"
+#include "imaging/freeimageHalftone.h"
+#include "imaging/minicut.h"
+#include "imaging/otsu.h"
+#include "reference_binarizers.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+using reference::Bytes;
+using reference::Image;
+
+namespace {
+
+unsigned char gray(int b, int g, int r, unsigned int selector)
+{
+    unsigned char out = 0xA5;
+    RGB2Gray(&out, static_cast<unsigned char>(b), static_cast<unsigned char>(g), static_cast<unsigned char>(r),
+             selector);
+    return out;
+}
+
+// Equal-channel levels (so every selector but 2 and 4 maps them to
+// themselves), `second` on the even checkerboard squares, `first` elsewhere.
+Image twoLevels(int width, int height, unsigned char first, unsigned char second)
+{
+    Image image = reference::uniformImage(width, height, first, first, first);
+    for (int y = 0; y < height; ++y) {
+        for (int x = y % 2; x < width; x += 2) {
+            std::fill_n(image.pixel(x, y), 3, second);
+        }
+    }
+    return image;
+}
+
+bool whiteAt(const Bytes& bits, int width, int x, int y)
+{
+    return (bits[y * reference::witsStep(width) + x / 8] >> (7 - x % 8)) & 1;
+}
+
+// Runs a binarizer whose size parameter is expected to be right; false on failure.
+template <class F>
+Bytes bitsOf(int width, int rows, F&& run)
+{
+    Bytes bits(reference::witsStep(width) * rows, 0x5A);
+    int size = static_cast<int>(bits.size());
+    CaptureStderr();
+    const bool ok = run(bits.data(), &size);
+    GetCapturedStderr();
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(size, static_cast<int>(bits.size()));
+    return bits;
+}
+
+}  // namespace
+
+TEST(GrayExamples, WhitePrimariesAndChannelCopies)
+{
+    const int white[14] = {255, 255, 85, 255, 254, 255, 255, 255, 255, 255, 255, 255, 255, 255};
+    for (unsigned int s = 0; s <= 13; ++s) {
+        EXPECT_EQ(gray(0, 0, 0, s), 0) << s;
+        EXPECT_EQ(gray(255, 255, 255, s), white[s]) << s;
+    }
+    // Pure red, green and blue under selectors 0..6 and 12.
+    const struct {
+        unsigned int selector;
+        int red, green, blue;
+    } primaries[] = {{0, 76, 149, 29}, {1, 85, 85, 85},    {2, 25, 50, 9},     {3, 146, 206, 78},
+                     {4, 139, 209, 83}, {5, 127, 127, 127}, {6, 54, 182, 18}, {12, 54, 182, 18}};
+    for (const auto& p : primaries) {
+        EXPECT_EQ(gray(0, 0, 255, p.selector), p.red) << p.selector;
+        EXPECT_EQ(gray(0, 255, 0, p.selector), p.green) << p.selector;
+        EXPECT_EQ(gray(255, 0, 0, p.selector), p.blue) << p.selector;
+    }
+    EXPECT_EQ(gray(10, 20, 30, 7), 10);
+    EXPECT_EQ(gray(10, 20, 30, 8), 30);
+    EXPECT_EQ(gray(10, 20, 30, 9), 20);
+    EXPECT_EQ(gray(10, 30, 20, 10), 30);
+    EXPECT_EQ(gray(20, 10, 30, 11), 10);
+    EXPECT_EQ(gray(0, 0, 1, 13), 255);
+}
+
+TEST(GrayExamples, EqualChannelsAndTheSixtyFiveLowerLevelsOfTheTypicalFormula)
+{
+    // The levels that selector 0 brings one lower, derived once by forming
+    // each double product and sum exactly in long double and rounding it once.
+    const std::vector<int> lower = {
+        1,   2,   4,   8,   11,  13,  16,  22,  26,  27,  32,  39,  44,  51,  52,  54,  57,  59,  61,  64,  78,  81,
+        88,  91,  95,  101, 102, 104, 108, 114, 115, 118, 122, 127, 128, 143, 149, 156, 157, 162, 169, 175, 176, 182,
+        183, 190, 195, 202, 203, 204, 208, 209, 216, 223, 225, 228, 230, 235, 236, 239, 241, 244, 249, 251, 254};
+    for (int v = 0; v < 256; ++v) {
+        const bool isLower = std::find(lower.begin(), lower.end(), v) != lower.end();
+        EXPECT_EQ(gray(v, v, v, 0), isLower ? v - 1 : v) << v;
+        for (unsigned int s : {1u, 3u, 5u, 6u, 12u}) {
+            EXPECT_EQ(gray(v, v, v, s), v) << "selector " << s << " level " << v;
+        }
+        EXPECT_EQ(gray(v, v, v, 4), v == 0 ? 0 : v - 1) << v;
+    }
+}
+
+TEST(GrayExamples, LightnessAndMyPow)
+{
+    EXPECT_EQ(lightness(0, 0, 0), 0.0f);
+    EXPECT_GT(lightness(255, 255, 255), 0.99f);
+    EXPECT_LT(lightness(255, 255, 255), 1.0f);
+    // Volatile inputs keep the compiler from folding the powers at build time.
+    volatile float b = 200.0f, g = 100.0f, r = 50.0f;
+    volatile double gamma = 2.200000047683716, root = 0.45454543828964233, base = 200.0, exponent = 2.2;
+    const double expected = 0.5473731160163879 * std::pow(std::pow(double(g / 170.0f), gamma) +
+                                                              std::pow(double(r / 255.0f), gamma) +
+                                                              std::pow(double(b / 425.0f), gamma),
+                                                          root);
+    EXPECT_EQ(lightness(200, 100, 50), static_cast<float>(expected));
+    EXPECT_EQ(MyPow(base, exponent), std::pow(base, exponent));
+}
+
+TEST(OtsuExamples, SelectionsOnTwoLevelsUniformPagesAndManualSettings)
+{
+    settingsThermalSensitivity.Threshold = 0;
+    const struct {
+        Image image;
+        int single, dbl;  // myotsu, MonochromeConvertOtsu
+    } cases[] = {{twoLevels(10, 6, 50, 200), 50, 50},
+                 {twoLevels(13, 5, 0, 255), 128, 0},
+                 {reference::uniformImage(7, 3, 1, 1, 1), 0, 0},
+                 {reference::uniformImage(7, 3, 254, 254, 254), 0, 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(myotsu(c.image.width, c.image.height, c.image.raster.data(), 12), c.single);
+        EXPECT_EQ(MonochromeConvertOtsu(c.image.width, c.image.height, c.image.raster.data(), 12), c.dbl);
+    }
+    EXPECT_EQ(GrayOtsu(10, 10), 128);
+    EXPECT_EQ(GrayOtsu(-3, 10), 128);
+    EXPECT_EQ(GrayMonochromeConvertOtsu(10, 10), 0);
+    EXPECT_EQ(myotsu(-1, 5, cases[0].image.raster.data(), 12), 128);
+    EXPECT_EQ(MonochromeConvertOtsu(5, -1, cases[0].image.raster.data(), 12), 0);
+    // A manual setting wins (its low byte); the double-precision selection has none.
+    for (auto [setting, threshold] : {std::pair{200, 200}, std::pair{300, 44}}) {
+        settingsThermalSensitivity.Threshold = setting;
+        EXPECT_EQ(myotsu(10, 6, nullptr, 12), threshold);
+        EXPECT_EQ(GrayOtsu(5, 5), threshold);
+        EXPECT_EQ(MonochromeConvertOtsu(10, 6, cases[0].image.raster.data(), 12), 50);
+    }
+    settingsThermalSensitivity.Threshold = 0;
+    // 200 at even pixels of row 0, 50 at odd ones: 1010 1010, 10 then padding.
+    const Bytes bits = bitsOf(10, 6, [&](unsigned char* b, int* s) {
+        return TrueCollorBitToOnebit(10, 6, 0, cases[0].image.raster.data(), 12, b, s);
+    });
+    EXPECT_EQ(bits[0], 0xAA);
+    EXPECT_EQ(bits[1], 0xBF);
+    EXPECT_EQ(bits[4], 0x55);
+}
+
+TEST(ThresholdExamples, SettingIsThresholdAndFormulaAndByteTwoIsBlue)
+{
+    // One row of pixels given as raster bytes, the setting, the packed byte.
+    const struct {
+        std::vector<std::array<unsigned char, 3>> pixels;
+        int setting;
+        unsigned char expected;
+    } cases[] = {
+        // Formula 0: (1,1,1) gives 0, (3,3,3) 3, a byte 2 of 9 weighs as blue: 1.
+        {{{0, 0, 0}, {3, 3, 3}, {1, 1, 1}, {0, 0, 9}, {255, 255, 255}}, 0, 0x5F},
+        // 384: T = 128, formula 0. Byte 2 red weighs as blue (29), byte 0 blue as red (76), green 149.
+        {{{0, 0, 255}, {255, 0, 0}, {0, 255, 0}}, 384, 0x3F},
+        // 261: T = 5 with formula 0, not 5: byte 2 = 40 gives 4 (formula 5 would give 20).
+        {{{0, 0, 40}, {0, 0, 60}}, 261, 0x7F},
+        {{{0, 0, 1}, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, 13, 0xBF},
+    };
+    for (const auto& c : cases) {
+        const int width = static_cast<int>(c.pixels.size());
+        Image image{width, 1, Bytes(reference::rasterStride(width), 0x77)};
+        for (int x = 0; x < width; ++x) {
+            std::copy(c.pixels[x].begin(), c.pixels[x].end(), image.pixel(x, 0));
+        }
+        settingsThermalSensitivity.Threshold = c.setting;
+        const Bytes bits = bitsOf(width, 1, [&](unsigned char* b, int* s) {
+            return Threshold(width, 1, 0, image.raster.data(), c.setting, b, s);
+        });
+        settingsThermalSensitivity.Threshold = 0;
+        EXPECT_EQ(bits[0], c.expected) << c.setting;
+    }
+}
+
+TEST(DitherExamples, TablesFollowTheRecursiveConstruction)
+{
+    const auto table8 = reference::bayer8();
+    const auto table16 = reference::bayer16();
+    for (int r = 0; r < 16; ++r) {
+        for (int c = 0; c < 16; ++c) {
+            EXPECT_EQ(BAYER_PATTERN_16X16[r][c], table16[r][c]) << r << "," << c;
+            if (r < 8 && c < 8) {
+                EXPECT_EQ(BAYER_PATTERN_8X8[r][c], table8[r][c]) << r << "," << c;
+            }
+        }
+    }
+    // Rows 0, 1, 8 of the 16x16 table and row 7 of the 8x8 one, by hand.
+    const std::vector<std::pair<const int*, std::vector<int>>> rows = {
+        {BAYER_PATTERN_16X16[0], {0, 191, 48, 239, 12, 203, 60, 251, 3, 194, 51, 242, 15, 206, 63, 254}},
+        {BAYER_PATTERN_16X16[1], {127, 64, 175, 112, 139, 76, 187, 124, 130, 67, 178, 115, 142, 79, 190, 127}},
+        {BAYER_PATTERN_16X16[8], {2, 193, 50, 241, 14, 205, 62, 253, 1, 192, 49, 240, 13, 204, 61, 252}},
+        {BAYER_PATTERN_8X8[7], {252, 124, 220, 92, 244, 116, 212, 84}}};
+    for (const auto& [row, expected] : rows) {
+        EXPECT_EQ(std::vector<int>(row, row + expected.size()), expected);
+    }
+}
+
+TEST(DiffusionExamples, BurkesAt137AndTheClampedBytePlane)
+{
+    const Image flat = reference::uniformImage(12, 3, 137, 137, 137);
+    const Bytes burkes = bitsOf(
+        12, 3, [&](unsigned char* b, int* s) { return ErrorDiffusionBurkes(12, 3, 0, flat.raster.data(), 12, b, s); });
+    EXPECT_EQ(burkes[0] >> 4, 0x1);  // black, black, black, white
+    // Rows of 200 over 250 (threshold 200): row 0's black pixels push (1, 1)
+    // to 250 + 12 + 62 = 324, which must stay white, not wrap around. Rows of
+    // 60 over 5 (threshold 5): (1, 1) is pulled below 0 and must stay black.
+    for (auto [top, bottom, row0, row1] : {std::tuple{200, 250, 0x3F, 0xFF}, std::tuple{60, 5, 0xFF, 0x3F}}) {
+        Image image = reference::uniformImage(2, 2, top, top, top);
+        std::fill_n(image.pixel(0, 1), 6, bottom);
+        const Bytes bits = bitsOf(
+            2, 2, [&](unsigned char* b, int* s) { return ErrorDiffusionFloydSteinberg(2, 2, image.raster.data(), 12, b, s); });
+        EXPECT_EQ(bits[0], row0) << top;
+        EXPECT_EQ(bits[4], row1) << top;
+    }
+}
+
+TEST(HalftoneExamples, BorderThresholdsAndInitialErrors)
+{
+    unsigned int state = 0;
+    for (int t : {66, -7, 10, 57, 183, -36}) {
+        EXPECT_EQ(FloydSteinbergBorderThreshold(&state), t);
+    }
+    reference::BorderRandom literal;
+    state = 0;
+    for (int i = 0; i < 10000; ++i) {
+        const int t = FloydSteinbergBorderThreshold(&state);
+        ASSERT_EQ(t, literal.next()) << i;
+        ASSERT_TRUE(t >= -65 && t <= 191) << t;
+    }
+    // (127 - 200) / 2 truncates toward zero: -36.
+    for (auto [g, h, e] : {std::tuple{0, 0, 63}, {100, 0, 113}, {128, 255, -127}, {255, 255, -64}, {200, 0, 164}}) {
+        EXPECT_EQ(FloydSteinbergInitialError(g, h), e) << g << " " << h;
+    }
+}
+
+TEST(AdaptiveExamples, ColumnZeroEdgesAndTheNinetyPercentLimit)
+{
+    const auto run = [](const Image& image) {
+        return bitsOf(image.width, image.height, [&](unsigned char* b, int* s) {
+            return InterlImageAdaptiveThreshold(image.width, image.height, image.raster.data(), 12, b, s);
+        });
+    };
+    // Uniform pages of any level, and pages one pixel wide or high, are white.
+    for (auto [w, h, level] : {std::tuple{13, 7, 0}, {13, 7, 77}, {13, 7, 255}, {1, 9, 0}, {9, 1, 0}, {1, 1, 0}}) {
+        EXPECT_EQ(run(reference::uniformImage(w, h, level, level, level)), reference::pack(reference::whitePlane(w, h), w));
+    }
+    // One black pixel on white turns black wherever it is, the first and last
+    // column included, and nothing else does.
+    for (auto [bx, by] : {std::pair{0, 4}, std::pair{0, 0}, std::pair{4, 4}, std::pair{8, 8}, std::pair{0, 8}}) {
+        Image image = reference::uniformImage(9, 9, 255, 255, 255);
+        std::fill_n(image.pixel(bx, by), 3, 0);
+        const Bytes bits = run(image);
+        for (int y = 0; y < 9; ++y) {
+            for (int x = 0; x < 9; ++x) {
+                ASSERT_EQ(whiteAt(bits, 9, x, y), !(x == bx && y == by)) << bx << "," << by << ": " << x << "," << y;
+            }
+        }
+    }
+    // In a 2 x 2 page each window counts pixel (1, 1) alone (100): a limit of 90.
+    for (auto [level, white] : {std::pair{90, true}, std::pair{89, false}}) {
+        Image image = twoLevels(2, 2, 200, 100);
+        std::fill_n(image.pixel(0, 0), 3, level);
+        EXPECT_EQ(run(image)[0], white ? 0xFF : 0x7F) << level;
+    }
+    Bytes bits(16, 0x5A);
+    int size = 16;
+    const Image image = reference::uniformImage(4, 4, 9, 9, 9);
+    EXPECT_FALSE(InterlImageAdaptiveThreshold(4, 4, image.raster.data(), 12, nullptr, &size));
+    EXPECT_EQ(size, 0);
+    size = 16;
+    EXPECT_FALSE(InterlImageAdaptiveThreshold(-4, 4, image.raster.data(), 12, bits.data(), &size));
+    EXPECT_EQ(size, 0);
+    EXPECT_TRUE(InterlImageAdaptiveThreshold(4, 0, image.raster.data(), 12, bits.data(), &size));  // zero rows pack
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(bits, Bytes(16, 0x5A));
+}
+
+TEST(MinicutExamples, OptimalThresholdVotesAndClipping)
+{
+    // 16 pixels wide, `na` pixels of level a then `nb` of level b.
+    const auto vote = [](int a, int na, int b, int nb) {
+        Image image = reference::uniformImage(16, (na + nb) / 16, a, a, a);
+        for (int i = na; i < na + nb; ++i) {
+            std::fill_n(image.pixel(i % 16, i / 16), 3, b);
+        }
+        return OptimalThreshold(image.raster.data(), 12, 16, image.height, 16, image.height, 0, 0);
+    };
+    EXPECT_EQ(vote(40, 16, 200, 16), 66);
+    EXPECT_EQ(vote(40, 144, 200, 16), 53);
+    EXPECT_EQ(vote(0, 16, 255, 16), 42);
+    EXPECT_EQ(vote(100, 16, 101, 16), 100);
+    for (int level : {0, 1, 128, 255}) {
+        EXPECT_EQ(vote(level, 16, level, 16), level == 0 ? 0 : level - 1);
+    }
+    Image ramp = reference::uniformImage(16, 16, 0, 0, 0);
+    for (int i = 0; i < 256; ++i) {
+        std::fill_n(ramp.pixel(i % 16, i / 16), 3, i);
+    }
+    EXPECT_EQ(OptimalThreshold(ramp.raster.data(), 12, 16, 16, 16, 16, 0, 0), 127);
+
+    // Empty rectangles give -1; rectangles reaching outside are clipped.
+    Image image = reference::uniformImage(6, 4, 10, 10, 10);
+    std::fill_n(image.pixel(5, 3), 3, 200);
+    const unsigned char* p = image.raster.data();
+    EXPECT_EQ(OptimalThreshold(p, 12, 6, 4, 0, 4, 0, 0), -1);
+    EXPECT_EQ(OptimalThreshold(p, 12, 6, 4, 3, 3, 6, 0), -1);
+    EXPECT_EQ(OptimalThreshold(p, 12, 6, 4, -5, 3, 2, 0), -1);
+    EXPECT_EQ(OptimalThreshold(p, 12, 6, 4, 3, 3, 1, 4), -1);
+    EXPECT_EQ(OptimalThreshold(nullptr, 12, 6, 4, 3, 3, 0, 0), -1);
+    EXPECT_EQ(OptimalThreshold(p, 12, 6, 4, INT64_MIN, 2, 3, 0), -1);
+    EXPECT_EQ(OptimalThreshold(p, 12, 6, 4, 100, 100, 5, 3), 199);
+    EXPECT_EQ(OptimalThreshold(p, 12, 6, 4, 7, 5, -2, -2), 9);
+    EXPECT_EQ(OptimalThreshold(p, 12, 6, 4, INT64_MAX, INT64_MAX, -3, -3), OptimalThreshold(p, 12, 6, 4, 6, 4, 0, 0));
+
+    // Only the clipped rectangle is written: column 0 from x = -1, two wide.
+    Image ones = reference::uniformImage(5, 3, 1, 1, 1);
+    std::fill_n(ones.pixel(0, 0), 3, 0);
+    std::vector<unsigned char> plane(15, 7);
+    CreateWhiteAndBlackData(ones.raster.data(), plane.data(), 12, 5, 3, 2, 10, -1, 0, 0);
+    CreateWhiteAndBlackData(ones.raster.data(), plane.data(), 12, 5, 3, 2, 2, 4, 2, 1);  // 1 > 1 is false
+    EXPECT_EQ(plane, (std::vector<unsigned char>{0, 7, 7, 7, 7, 255, 7, 7, 7, 7, 255, 7, 7, 7, 0}));
+}
+
+TEST(MinicutExamples, BlocksBalanceBiasClampAndRefusals)
+{
+    // Checkerboards: columns 0..7 of 40/200 (own threshold 66), 8..15 of
+    // 100/101 (own 100), 16..19 of 150/160; white on the odd squares.
+    const auto board = [](int width) {
+        Image image = reference::uniformImage(width, 8, 0, 0, 0);
+        for (int y = 0; y < 8; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const bool odd = (x + y) % 2 != 0;
+                std::fill_n(image.pixel(x, y), 3, x < 8 ? (odd ? 200 : 40) : x < 16 ? (odd ? 101 : 100) : (odd ? 160 : 150));
+            }
+        }
+        return image;
+    };
+    const auto cut = [](const Image& image, std::int64_t block, std::int64_t bias, float balance) {
+        return bitsOf(image.width, image.height, [&](unsigned char* b, int* s) {
+            return minicut(image.raster.data(), 12, image.width, image.height, block, block, bias, b, s, balance);
+        });
+    };
+    // Block size 5 is raised to 8 with the remainder last; balance 0: each block's own threshold.
+    const Bytes own = cut(board(20), 5, 0, 0.0f);
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 20; ++x) {
+            ASSERT_EQ(whiteAt(own, 20, x, y), (x + y) % 2 != 0) << x << "," << y;
+        }
+    }
+    // Balance 1 or more: the whole page's threshold (between 101 and 200) turns 100 and 101 black.
+    for (float balance : {1.0f, 2.0f, 0.0f, -3.0f}) {
+        const Bytes bits = cut(board(16), 8, 0, balance);
+        EXPECT_EQ(whiteAt(bits, 16, 9, 0), balance < 1.0f) << balance;
+        EXPECT_FALSE(whiteAt(bits, 16, 8, 0));
+        EXPECT_TRUE(whiteAt(bits, 16, 1, 0));
+    }
+    // A bias of 140 moves every block's threshold, turning the 200s black too.
+    EXPECT_FALSE(whiteAt(cut(board(16), 8, 140, 0.0f), 16, 1, 0));
+    // A threshold clamped at 255 (250 + 20) makes every pixel black; the padding stays white.
+    EXPECT_EQ(cut(reference::uniformImage(12, 10, 251, 251, 251), 8, 20, 0.5f),
+              reference::pack(reference::Plane(10, std::vector<unsigned char>(12, 0)), 12));
+    for (auto [w, h] : {std::pair{1, 1}, std::pair{1, 17}, std::pair{17, 1}, std::pair{9, 9}}) {
+        cut(reference::uniformImage(w, h, 30, 30, 30), -4, 0, 0.25f);
+    }
+    reference::TraceCapture trace;
+    const Image image = reference::uniformImage(4, 4, 90, 90, 90);
+    Bytes bits(16, 0x5A);
+    int size = 16;
+    EXPECT_FALSE(minicut(nullptr, 12, 4, 4, 8, 8, 20, bits.data(), &size, 0.5f));
+    EXPECT_EQ(size, 0);
+    size = 15;
+    CaptureStderr();
+    EXPECT_FALSE(minicut(image.raster.data(), 12, 4, 4, 8, 8, 20, bits.data(), &size, 0.5f));
+    EXPECT_FALSE(minicut(image.raster.data(), 12, 4, 4, 8, 8, 20, bits.data(), nullptr, 0.5f));
+    GetCapturedStderr();
+    EXPECT_EQ(bits, Bytes(16, 0x5A));
+    EXPECT_EQ(trace.text(), "minicut:CreatDataBin failed \r\n");  // nothing for the missing image
+}
+
+TEST(PackingExamples, BitOrderPaddingAndRefusals)
+{
+    // Width 33: pixel 32 is the top bit of byte 4; padding bits are set.
+    std::vector<unsigned char> plane(33 * 2, 255);
+    plane[32] = 0;
+    plane[33 + 9] = 0;
+    const Bytes packed = bitsOf(33, 2, [&](unsigned char* b, int* s) { return CreatDataBin(plane.data(), 33, 2, b, s); });
+    EXPECT_EQ(packed, (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xBF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+
+    // A size other than witsStep x rows, or a negative or overflowing geometry.
+    const struct {
+        int width, rows, size;
+    } cases[] = {{10, 3, 11}, {10, 3, 13}, {-100, 2, -16}, {-1, 1, 0}, {8, -3, -12}, {INT_MAX, 2, 0}, {65536, 524288, 0},
+                 {65536, 262144, static_cast<int>(8192u * 262144u)}};
+    Bytes bits(16, 0x5A);
+    CaptureStderr();
+    for (const auto& c : cases) {
+        int size = c.size;
+        EXPECT_FALSE(CreatDataBin(plane.data(), c.width, c.rows, bits.data(), &size)) << c.width << "x" << c.rows;
+        EXPECT_EQ(size, c.size);
+    }
+    int size = 4;
+    EXPECT_FALSE(CreatDataBin(nullptr, 4, 1, bits.data(), &size));
+    EXPECT_EQ(size, 0);
+    size = 4;
+    EXPECT_FALSE(CreatDataBin(plane.data(), 4, 1, nullptr, &size));
+    EXPECT_EQ(size, 0);
+    EXPECT_FALSE(CreatDataBin(plane.data(), 4, 1, bits.data(), nullptr));
+    EXPECT_TRUE(CreatDataBin(plane.data(), 20, 0, bits.data(), &size));  // zero rows, size 0
+    GetCapturedStderr();
+    DoTurnOver(bits.data(), 0);
+    DoTurnOver(bits.data(), -5);
+    DoTurnOver(nullptr, 8);
+    EXPECT_EQ(bits, Bytes(16, 0x5A));
+}

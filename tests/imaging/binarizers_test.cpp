@@ -1,0 +1,337 @@
+// Every page binarizer held bit for bit to the literal transcriptions in
+// reference_binarizers.h: random images of awkward sizes (1x1, 1xn, nx1,
+// widths around the vector blocks and packed bytes, pages long enough to wrap
+// the diffusion window), every gray selector, with and without extra rows.
+// Buffers are sized exactly, so that the sanitized build sees any overrun.
+// One table of binarizers also drives the refusal and allocation-failure checks.
+#include "filter/settingsThermalSensitivityPara.h"
+#include "imaging/24BitTo1Bit.h"
+#include "imaging/AdaptiveThreshold.h"
+#include "imaging/Dither.h"
+#include "imaging/GrayAlgorithm.h"
+#include "imaging/MonochromeConvert.h"
+#include "imaging/freeimageHalftone.h"
+#include "reference_binarizers.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+// Array allocations still allowed to succeed before one throws; negative: disarmed.
+static thread_local int arrayAllocationsBeforeFailure = -1;
+
+void* operator new[](std::size_t size)
+{
+    if (arrayAllocationsBeforeFailure == 0) {
+        arrayAllocationsBeforeFailure = -1;
+        throw std::bad_alloc();
+    }
+    if (arrayAllocationsBeforeFailure > 0) {
+        --arrayAllocationsBeforeFailure;
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+
+namespace {
+
+using reference::Image;
+using reference::Plane;
+
+struct Binarizer {
+    const char* name;
+    bool (*withExtra)(int, int, int, const unsigned char*, unsigned int, unsigned char*, int*);  // white rows below
+    bool (*plain)(int, int, const unsigned char*, unsigned int, unsigned char*, int*);
+    int allocations;          // scratch buffers it allocates
+    const char* failureLine;  // what it reports when one of them fails
+    bool failureZeroesSize;
+};
+
+const Binarizer binarizers[] = {
+    {"TrueCollorBitToOnebit", TrueCollorBitToOnebit, nullptr, 1, "TrueCollorBitToOnebit GrayData==NULL\r\n", false},
+    {"Threshold", Threshold, nullptr, 1, "TrueCollorBitToOnebit GrayData==NULL\r\n", false},
+    {"makeDitherBayer8", makeDitherBayer8, nullptr, 1, "makeDitherBayer8 GrayData==NULL\r\n", true},
+    {"makeDitherBayer16", makeDitherBayer16, nullptr, 1, "InterlImageAdaptiveThreshold GrayData==NULL\r\n", true},
+    {"FloydSteinberg7351", ErrorDiffusionFloydSteinberg7351, nullptr, 2,
+     "DEBUG: ErrorDiffusionFloydSteinberg7351 DibPixcel==NULL\r\n", true},
+    {"Burkes", ErrorDiffusionBurkes, nullptr, 2, "ErrorDiffusionFloydSteinberg7351 DibPixcel==NULL\r\n", true},
+    {"Sierra", ErrorDiffusionSierra, nullptr, 2, "ErrorDiffusionFloydSteinberg7351 DibPixcel==NULL\r\n", true},
+    {"Stucki", ErrorDiffusionStucki, nullptr, 2, "ErrorDiffusionFloydSteinberg7351 DibPixcel==NULL\r\n", true},
+    {"MonochromeConvert", nullptr, MonochromeConvert, 1, "MonochromeConvert GrayData==NULL\r\n", true},
+    {"BytePlaneFloydSteinberg", nullptr, ErrorDiffusionFloydSteinberg, 1,
+     "ErrorDiffusionFloydSteinberg DibPixcel==NULL\r\n", true},
+    {"FloydSteinberg", nullptr, FloydSteinberg, 4, "FloydSteinberg GrayData==NULL\r\n", true},
+    {"InterlImageAdaptiveThreshold", nullptr, InterlImageAdaptiveThreshold, 3, "", true},
+};
+
+bool run(const Binarizer& b, int w, int h, int e, const unsigned char* raster, unsigned int selector,
+         unsigned char* bits, int* size)
+{
+    if (b.plain != nullptr) {
+        return b.plain(w, h, raster, selector, bits, size);
+    }
+    // The page pipeline passes the manual setting as the selector too.
+    settingsThermalSensitivity.Threshold = b.withExtra == Threshold ? static_cast<int>(selector) : 0;
+    const bool ok = b.withExtra(w, h, e, raster, selector, bits, size);
+    settingsThermalSensitivity.Threshold = 0;
+    return ok;
+}
+
+Plane expected(const Binarizer& b, const Image& i, int e, unsigned int s)
+{
+    using namespace reference;
+    const std::string name = b.name;
+    const int otsu = monochromeOtsu(i, s);
+    if (name == "TrueCollorBitToOnebit") {
+        return thresholdPlane(i, e, s, myotsu(i, s, 0), false);
+    }
+    if (name == "Threshold") {
+        return thresholdPlane(i, e, s, s & 0xFF, true);
+    }
+    if (name == "makeDitherBayer8" || name == "makeDitherBayer16") {
+        return bayerPlane(i, e, s, name == "makeDitherBayer8" ? bayer8() : bayer16());
+    }
+    if (name == "FloydSteinberg7351") {
+        return errorDiffusionPlane(i, e, s, otsu, floydSteinberg7351(), 100);
+    }
+    if (name == "Burkes") {
+        return errorDiffusionPlane(i, e, s, 137, burkes(), 100);
+    }
+    if (name == "Sierra" || name == "Stucki") {
+        return errorDiffusionPlane(i, e, s, otsu, name == "Sierra" ? sierra() : stucki(), 100);
+    }
+    if (name == "MonochromeConvert") {
+        return thresholdPlane(i, 0, s, otsu, false);
+    }
+    if (name == "BytePlaneFloydSteinberg") {
+        return byteFloydSteinbergPlane(i, s, 100);
+    }
+    return name == "FloydSteinberg" ? floydSteinbergHalftonePlane(i, s) : adaptivePlane(i, s);
+}
+
+// Runs on exactly sized heap copies of the raster and the bit raster.
+reference::Bytes runExact(const Binarizer& b, const Image& image, int extra, unsigned int selector)
+{
+    reference::Bytes raster = image.raster;
+    reference::Bytes bits(reference::witsStep(image.width) * (image.height + extra));
+    int size = static_cast<int>(bits.size());
+    CaptureStderr();
+    EXPECT_TRUE(run(b, image.width, image.height, extra, raster.data(), selector, bits.data(), &size));
+    GetCapturedStderr();
+    EXPECT_EQ(size, static_cast<int>(bits.size()));
+    EXPECT_EQ(raster, image.raster) << "the raster was modified";
+    return bits;
+}
+
+}  // namespace
+
+TEST(EveryBinarizer, MatchesTheLiteralDefinitionOnOddSizes)
+{
+    std::mt19937 random(20261206);
+    // Selector 12 (the one pages use, vectorised) always, and one other each time,
+    // settings above 255 for the manual threshold among them.
+    const unsigned int others[] = {0, 4, 3, 6, 1, 13, 128, 261, 384, 2, 5, 10, 200, 77, 7};
+    const reference::Content contents[] = {reference::Content::Noise, reference::Content::Smooth,
+                                           reference::Content::FewLevels, reference::Content::Uniform};
+    std::vector<std::pair<int, int>> sizes = {{1, 1}, {1, 9}, {9, 1}, {2, 2}, {3, 3}, {5, 4}, {6, 41}, {65, 41}, {577, 37}};
+    for (int width : {1, 2, 3, 31, 33, 47, 61, 63, 65, 250 + int(random() % 52), 250 + int(random() % 52)}) {
+        sizes.push_back({width, 1 + int(random() % 12)});
+    }
+    int index = 0;
+    for (const auto& [width, height] : sizes) {
+        const Image image = reference::randomImage(width, height, random, contents[index % 4]);
+        const int extra = int(random() % 5);
+        for (unsigned int selector : {12u, others[index++ % std::size(others)]}) {
+            for (const Binarizer& b : binarizers) {
+                SCOPED_TRACE(testing::Message() << b.name << " " << width << "x" << height << " selector " << selector);
+                const int e = b.withExtra ? extra : 0;
+                reference::Bytes bits = runExact(b, image, e, selector);
+                reference::Bytes want = reference::pack(expected(b, image, e, selector), width);
+                ASSERT_EQ(bits, want);
+                // Inversion (the printer's dots) complements every byte, the padding included.
+                DoTurnOver(bits.data(), static_cast<int>(bits.size()) - 1);
+                for (std::size_t i = 0; i + 1 < bits.size(); ++i) {
+                    want[i] = static_cast<unsigned char>(~want[i]);
+                }
+                ASSERT_EQ(bits, want);
+            }
+        }
+    }
+}
+
+TEST(EveryBinarizer, BadArgumentsAreRefusedWithoutTouchingTheBits)
+{
+    const Image image = reference::uniformImage(4, 4, 9, 9, 9);
+    const struct {
+        int width, height, extra;
+    } cases[] = {{0, 4, 0}, {4, 0, 0}, {-4, 4, 0}, {4, -4, 0}, {4, 4, -1}, {100000, 100000, 0}, {200000000, 4, 0}};
+    for (const Binarizer& b : binarizers) {
+        SCOPED_TRACE(b.name);
+        reference::Bytes bits(16, 0x5A);
+        int size = 16;
+        CaptureStderr();
+        for (const auto& c : cases) {
+            // The adaptive threshold has no page geometry of its own (its checks are with its examples).
+            if ((c.extra == 0 || b.withExtra) && b.plain != InterlImageAdaptiveThreshold) {
+                size = 16;
+                EXPECT_FALSE(run(b, c.width, c.height, c.extra, image.raster.data(), 12, bits.data(), &size))
+                    << c.width << "x" << c.height << "+" << c.extra;
+                EXPECT_EQ(size, 0);
+            }
+        }
+        size = 16;
+        EXPECT_FALSE(run(b, 4, 4, 0, nullptr, 12, bits.data(), &size));
+        size = 17;
+        EXPECT_FALSE(run(b, 4, 4, 0, image.raster.data(), 12, bits.data(), &size));
+        EXPECT_FALSE(run(b, 4, 4, 0, image.raster.data(), 12, bits.data(), nullptr));
+        GetCapturedStderr();
+        EXPECT_EQ(bits, reference::Bytes(16, 0x5A));
+    }
+}
+
+TEST(EveryBinarizer, AllocationFailureReportsAndLeavesTheBits)
+{
+    std::mt19937 random(8);
+    const Image image = reference::randomImage(11, 7, random);
+    const int size = reference::witsStep(11) * 7;
+    for (const Binarizer& b : binarizers) {
+        // Each of its scratch allocations fails in turn (LeakSanitizer watches
+        // that the others are released); one more armed, nothing fails.
+        for (int failing = 0; failing <= b.allocations; ++failing) {
+            SCOPED_TRACE(testing::Message() << b.name << ", allocation " << failing);
+            reference::TraceCapture trace;
+            reference::Bytes bits(size, 0x5A);
+            int dataBinSize = size;
+            CaptureStderr();
+            arrayAllocationsBeforeFailure = failing;
+            const bool ok = run(b, 11, 7, 0, image.raster.data(), 12, bits.data(), &dataBinSize);
+            arrayAllocationsBeforeFailure = -1;
+            const std::string said = trace.text() + GetCapturedStderr();
+            if (failing == b.allocations) {
+                EXPECT_TRUE(ok);
+                continue;
+            }
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(dataBinSize, b.failureZeroesSize ? 0 : size);
+            EXPECT_EQ(bits, reference::Bytes(size, 0x5A));
+            EXPECT_NE(said.find(b.failureLine), std::string::npos) << said;
+        }
+    }
+}
+
+TEST(GrayRows, Selector12RowEqualsTheFormulaForEveryColour)
+{
+    // All 2^24 colours, a row of 4096 at a time, in both channel orders.
+    std::vector<unsigned char> row(3 * 4096), gray(4096), reversed(4096);
+    int mismatches = 0;
+    for (int block = 0; block < 4096; ++block) {
+        for (int i = 0; i < 4096; ++i) {
+            const int colour = block * 4096 + i;
+            row[3 * i] = static_cast<unsigned char>(colour);
+            row[3 * i + 1] = static_cast<unsigned char>(colour >> 8);
+            row[3 * i + 2] = static_cast<unsigned char>(colour >> 16);
+        }
+        RGB2GrayRow(row.data(), 4096, 12, true, gray.data());
+        RGB2GrayRow(row.data(), 4096, 12, false, reversed.data());
+        for (int i = 0; i < 4096; ++i) {
+            const unsigned char b = row[3 * i], g = row[3 * i + 1], r = row[3 * i + 2];
+            mismatches += gray[i] != reference::gray(b, g, r, 12);
+            mismatches += reversed[i] != reference::gray(r, g, b, 12);
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(GrayRows, RowDispatcherAndStandaloneFormulasEqualTheLiteralFormulas)
+{
+    using Formula = void (*)(unsigned char*, int, int, int);
+    const Formula standalone[10] = {RGB2GrayTypical,     RGB2GrayAverage,    RGB2GrayWeightedAverage,
+                                    RGB2GrayInPhotoShop, rgb2GrayGammaCorrection, rgb2GrayLuminance,
+                                    rgb2GrayHQLuminance, rgb2GrayChanelBlue, rgb2GrayChanelRed,
+                                    rgb2GrayChanelGreen};
+    std::mt19937 random(5);
+    for (unsigned int selector : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 14u, 4294967295u}) {
+        for (int width : {1, 2, 7, 8, 63, 64, 65, 129, 577, 3000}) {
+            std::vector<unsigned char> pixels(3 * width);
+            for (auto& byte : pixels) {
+                byte = static_cast<unsigned char>(random());
+            }
+            std::vector<unsigned char> out(width + 1, 0xA5), reversed(width + 1, 0xA5);
+            RGB2GrayRow(pixels.data(), width, selector, true, out.data());
+            RGB2GrayRow(pixels.data(), width, selector, false, reversed.data());
+            for (int x = 0; x < width; ++x) {
+                const int b = pixels[3 * x], g = pixels[3 * x + 1], r = pixels[3 * x + 2];
+                const unsigned char expected = reference::gray(b, g, r, selector);
+                unsigned char single = 0, formula = expected;
+                RGB2Gray(&single, b, g, r, selector);
+                if (selector < 10) {
+                    standalone[selector](&formula, b, g, r);
+                }
+                ASSERT_EQ(single, expected) << "selector " << selector << " " << b << "," << g << "," << r;
+                ASSERT_EQ(formula, expected) << "selector " << selector;
+                ASSERT_EQ(out[x], expected) << "selector " << selector << " width " << width << " x " << x;
+                ASSERT_EQ(reversed[x], reference::gray(r, g, b, selector)) << "selector " << selector;
+            }
+            EXPECT_EQ(out[width], 0xA5) << "wrote past the row";
+        }
+    }
+}
+
+TEST(Packing, EqualsTheLiteralPackerOnAnyLevels)
+{
+    std::mt19937 random(6);
+    for (int width = 1; width <= 72; ++width) {
+        for (int rows : {1, 3}) {
+            Plane plane(rows, std::vector<unsigned char>(width));
+            std::vector<unsigned char> flat;
+            for (auto& line : plane) {
+                for (auto& v : line) {
+                    // Mostly 0 and 255, sometimes another level (which packs as white).
+                    const unsigned choice = random() % 8;
+                    v = choice < 3 ? 0 : choice < 6 ? 255 : static_cast<unsigned char>(random());
+                    flat.push_back(v);
+                }
+            }
+            const int size = reference::witsStep(width) * rows;
+            reference::Bytes bits(size);
+            int dataBinSize = size;
+            CaptureStderr();
+            EXPECT_TRUE(CreatDataBin(flat.data(), width, rows, bits.data(), &dataBinSize));
+            GetCapturedStderr();
+            EXPECT_EQ(bits, reference::pack(plane, width)) << width;
+        }
+    }
+}
+
+TEST(Packing, ColourSwapExchangesTheOuterBytesOfEveryPixelAndLeavesThePadding)
+{
+    std::mt19937 random(4);
+    for (int width : {1, 2, 7, 8, 9, 15, 16, 17, 33, 577}) {
+        const int stride = reference::rasterStride(width), height = 3;
+        reference::Bytes raster(std::size_t(stride) * height);
+        for (auto& byte : raster) {
+            byte = static_cast<unsigned char>(random());
+        }
+        reference::Bytes swapped = raster;
+        TrueCollorRGBToBGR(width, height, swapped.data());
+        for (int i = 0; i < stride * height; ++i) {
+            const int x = i % stride / 3, channel = i % stride % 3;
+            const int from = x < width && channel != 1 ? i + (channel == 0 ? 2 : -2) : i;
+            ASSERT_EQ(swapped[i], raster[from]) << "width " << width << " byte " << i;
+        }
+        for (auto [w, h] : {std::pair{0, 2}, std::pair{3, 0}, std::pair{-3, 2}}) {
+            TrueCollorRGBToBGR(w, h, swapped.data());
+        }
+        TrueCollorRGBToBGR(width, height, nullptr);
+        TrueCollorRGBToBGR(width, height, swapped.data());
+        EXPECT_EQ(swapped, raster);
+    }
+}
