@@ -1,23 +1,26 @@
 // Image adjustments: brightness/contrast, offset, zoom, rotation, sharpening
-// and blur, with hand-derived examples, the same bits in every build, and
-// what each does when it cannot get its working memory.
+// and blur. Hand-derived examples, then every operation on odd sizes pinned
+// by fingerprint (the same bits in every build) and with each of its
+// allocations failing in turn.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <map>
+#include <string>
 #include <vector>
 
-#include "diagnostics/middleDataSave.h"
-#include "imaging/AdaptiveThreshold.h"
 #include "imaging/FunctionAsistant.h"
 #include "imaging/GaussianBlur.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/minicut.h"
-#include "support/CappedChild.h"
-#include "support/Process.h"
+
+extern thread_local int arrayAllocationsBeforeFailure;  // binarizers_test.cpp
 
 namespace {
 
@@ -27,24 +30,30 @@ using Bytes = std::vector<unsigned char>;
 // pixel tells where it came from.
 Bytes coordinates(int w, int h)
 {
-    Bytes r(static_cast<std::size_t>(trueColourStride(w) * h), 0xEE);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            unsigned char* p = r.data() + y * trueColourStride(w) + x * 3;
-            p[0] = static_cast<unsigned char>(x);
-            p[1] = static_cast<unsigned char>(y);
-            p[2] = 200;
-        }
+    Bytes r(trueColourStride(w) * h, 0xEE);
+    for (int i = 0; i < w * h; ++i) {
+        unsigned char* p = r.data() + i / w * trueColourStride(w) + i % w * 3;
+        p[0] = static_cast<unsigned char>(i % w);
+        p[1] = static_cast<unsigned char>(i / w);
+        p[2] = 200;
     }
     return r;
 }
 
-const unsigned char* pixel(const Bytes& r, int rowBytes, int x, int y) { return r.data() + y * rowBytes + x * 3; }
-
 struct Result {
     std::unique_ptr<unsigned char[]> data;
     unsigned int width = 777, height = 777, rowBytes = 777;
-    const unsigned char* at(int x, int y, int stride) const { return data.get() + y * stride + x * 3; }
+    std::vector<int> at(int x, int y, int stride) const
+    {
+        return {data[y * stride + x * 3], data[y * stride + x * 3 + 1], data[y * stride + x * 3 + 2]};
+    }
+    // The bytes and the sizes; a refused result keeps the caller's sizes (777, 9 in a byte).
+    Bytes all(int stride) const
+    {
+        Bytes out(data.get(), data.get() + (data ? stride * height : 0));
+        out.insert(out.end(), {static_cast<unsigned char>(width), static_cast<unsigned char>(height)});
+        return out;
+    }
 };
 
 Result zoom(const Bytes& src, int w, int h, int mode, float fx, float fy)
@@ -61,8 +70,8 @@ Result rotate(const Bytes& src, int w, int h, int angle, int mode)
     return r;
 }
 
-// The rotation's fill pixel (0, 0, 255) differs from every coordinate pixel in its last byte.
-bool isFill(const unsigned char* p) { return p[0] == 0 && p[1] == 0 && p[2] == 255; }
+// The rotation's fill pixel, told from every coordinate pixel by its last byte.
+const std::vector<int> fill = {0, 0, 255};
 
 }  // namespace
 
@@ -103,51 +112,6 @@ TEST(BrightContrast, LookupTableAndPadding)
             ASSERT_EQ(t[i], std::clamp(static_cast<std::int64_t>(i) + b, std::int64_t{0}, std::int64_t{255})) << b;
         }
     }
-    // Every colour byte of odd sizes changes, no padding byte does; bad arguments change nothing.
-    for (auto [w, h] : {std::pair{1, 1}, std::pair{1, 7}, std::pair{7, 1}, std::pair{5, 3}}) {
-        const int stride = trueColourStride(w);
-        Bytes image(stride * h, 100);
-        EXPECT_EQ(f_BrightContrastPS(image.data(), w, h, w * 3, 10, 0), 0);
-        for (int i = 0; i < stride * h; ++i) {
-            ASSERT_EQ(image[i], i % stride < w * 3 ? 110 : 100) << w << "x" << h;
-        }
-        EXPECT_EQ(f_BrightContrastPS(image.data(), 0, h, 0, 50, 0), 0);
-        EXPECT_EQ(f_BrightContrastPS(image.data(), -w, h, w * 3, 50, 0), 0);
-        EXPECT_EQ(f_BrightContrastPS(image.data(), w, 0, w * 3, 50, 0), 0);
-        EXPECT_EQ(f_BrightContrastPS(nullptr, w, h, w * 3, 50, 0), 0);
-        EXPECT_EQ(image[0], 110);
-    }
-}
-
-TEST(XYOffset, ShiftsRightAndUpForPositiveAndWhitensWhatIsUncovered)
-{
-    // Pixel (x, y) takes source pixel (x - dx, y + dy), white where that is outside.
-    const struct {
-        int w, h, dx, dy;
-    } cases[] = {{100, 3, 24, 0},   {100, 2, -24, 0}, {5, 30, 0, 24},     {3, 30, 1, -24},   {9, 4, 0, 0},
-                 {1, 1, 1, 0},      {1, 6, 0, 2},     {6, 1, 2, 0},       {100, 7, 100, 0},  {100, 7, 0, 7},
-                 {100, 7, -2400, 0}, {100, 7, 0, -2400}, {100, 7, 2147483647, -2147483647 - 1}};
-    for (const auto& c : cases) {
-        const Bytes source = coordinates(c.w, c.h);
-        Bytes image = source;
-        EXPECT_EQ(f_XYOfffset(image.data(), c.w, c.h, c.w * 3, c.dx, c.dy), 0);
-        const int stride = trueColourStride(c.w);
-        for (int y = 0; y < c.h; ++y) {
-            for (int i = 0; i < stride; ++i) {
-                const std::int64_t sx = i / 3 - static_cast<std::int64_t>(c.dx), sy = y + static_cast<std::int64_t>(c.dy);
-                const bool inside = sx >= 0 && sx < c.w && sy >= 0 && sy < c.h;
-                const unsigned char want = i >= c.w * 3 ? 0xEE : inside ? source[sy * stride + sx * 3 + i % 3] : 255;
-                ASSERT_EQ(image[y * stride + i], want) << c.w << "x" << c.h << " by " << c.dx << "," << c.dy;
-            }
-        }
-    }
-    Bytes image = coordinates(4, 4);
-    const Bytes before = image;
-    for (auto [w, h] : {std::pair{4, 0}, std::pair{0, 4}, std::pair{-4, 4}}) {
-        EXPECT_EQ(f_XYOfffset(image.data(), w, h, 12, 5, 5), 0);
-    }
-    EXPECT_EQ(f_XYOfffset(nullptr, 4, 4, 12, 5, 5), 0);
-    EXPECT_EQ(image, before);
 }
 
 TEST(Zoom, FactorsAreTruncatedToHundredths)
@@ -164,212 +128,48 @@ TEST(Zoom, FactorsAreTruncatedToHundredths)
     EXPECT_EQ(std::pair(x, y), std::pair(0.82f, 0.82f));
 }
 
-TEST(Zoom, NearestAndBilinearExamples)
-{
-    // Nearest at 1: a copy into rows padded with zeros.
-    const Bytes small = coordinates(5, 3);
-    const Result same = zoom(small, 5, 3, 0, 1.0f, 1.0f);
-    ASSERT_TRUE(same.data);
-    EXPECT_EQ(std::tuple(same.width, same.height, same.rowBytes), std::tuple(5u, 3u, 15u));
-    for (int i = 0; i < 48; ++i) {
-        ASSERT_EQ(same.data[i], i % 16 < 15 ? small[i] : 0) << i;
-    }
-    // Nearest halves and doubles.
-    const Bytes src = coordinates(10, 4);
-    const Result half = zoom(src, 10, 4, 0, 0.5f, 1.0f);
-    const Result twice = zoom(src, 10, 4, 0, 2.0f, 2.0f);
-    ASSERT_TRUE(half.data && twice.data);
-    EXPECT_EQ(std::tuple(half.width, twice.width, twice.height), std::tuple(5u, 20u, 8u));
-    for (int k = 0; k < 10; ++k) {
-        EXPECT_EQ(half.at(k / 2, 2, 16)[0], k / 2 * 2);
-        EXPECT_EQ(twice.at(2 * k, 5, 60)[0], k);
-        EXPECT_EQ(twice.at(2 * k + 1, 5, 60)[0], k);
-        EXPECT_EQ(twice.at(2 * k, 5, 60)[1], 2);
-    }
-    // Bilinear at 1 samples the inner pixels only: the border clamps to them.
-    const Bytes six = coordinates(6, 5);
-    const Result inner = zoom(six, 6, 5, 1, 1.0f, 1.0f);
-    ASSERT_TRUE(inner.data);
-    for (int y = 0; y < 5; ++y) {
-        for (int x = 0; x < 6; ++x) {
-            EXPECT_EQ(inner.at(x, y, 20)[0], std::clamp(x, 1, 4));
-            EXPECT_EQ(inner.at(x, y, 20)[1], std::clamp(y, 1, 3));
-        }
-    }
-    // Channel 0 of (c, r) is 20c + 40r; channel 1 is 3 only at (2, 2).
-    Bytes ramp(16 * 4, 0);
-    for (int i = 0; i < 16; ++i) {
-        ramp[i / 4 * 12 + i % 4 * 3] = static_cast<unsigned char>(20 * (i % 4) + 40 * (i / 4));
-    }
-    ramp[2 * 12 + 2 * 3 + 1] = 3;
-    const Result z = zoom(ramp, 4, 4, 1, 2.0f, 2.0f);
-    ASSERT_TRUE(z.data);
-    EXPECT_EQ(z.at(3, 3, 24)[0], 90);   // (1.5, 1.5): the mean of 60, 100, 80, 120
-    EXPECT_EQ(z.at(3, 3, 24)[1], 0);    // 3 x 0.25 truncates to 0
-    EXPECT_EQ(z.at(3, 1, 24)[0], 70);   // (1.5, 1.0 after the clamp)
-    EXPECT_EQ(z.at(1, 2, 24)[0], 60);   // (1.0, 1.0)
-    EXPECT_EQ(z.at(5, 5, 24)[0], 120);  // clamped to (2, 2)
-    EXPECT_EQ(z.at(5, 5, 24)[1], 3);
-    EXPECT_EQ(z.at(7, 7, 24)[0], 120);
-    // One pixel wide, bilinear falls back to nearest.
-    const Result column = zoom(coordinates(1, 4), 1, 4, 1, 2.0f, 1.0f);
-    ASSERT_TRUE(column.data);
-    EXPECT_EQ(column.at(1, 3, 8)[1], 3);
-}
-
-TEST(Zoom, SizesAreTruncatedAndEmptyOrHugeResultsRefused)
-{
-    const Bytes src = coordinates(100, 2);
-    EXPECT_EQ(zoom(src, 100, 2, 0, 0.999f, 1.0f).width, 99u);
-    for (auto [fx, fy] : {std::pair{0.001f, 1.0f}, std::pair{1.0f, 0.0f}, std::pair{-1.0f, 1.0f}}) {
-        for (int mode : {0, 1}) {
-            const Result e = zoom(src, 100, 2, mode, fx, fy);
-            EXPECT_FALSE(e.data);
-            EXPECT_EQ(std::tuple(e.width, e.height, e.rowBytes), std::tuple(0u, 0u, 0u));
-        }
-    }
-    EXPECT_EQ(zoom(src, 0, -2, 1, -1.0f, -1.0f).width, 0u);
-    // No source, or a result too large to address: null, the outputs untouched.
-    Result refused;
-    refused.data = f_Zoom(nullptr, 4, 4, 12, &refused.width, &refused.height, &refused.rowBytes, 0, 1.0f, 1.0f);
-    EXPECT_FALSE(refused.data);
-    EXPECT_EQ(refused.width, 777u);
-    EXPECT_EQ(zoom(src, 100, 2, 0, 1e30f, 1.0f).width, 777u);
-    // Odd sizes in both modes: the size is factor x size truncated, every pixel from the source.
-    for (auto [w, h] : {std::pair{1, 1}, std::pair{1, 9}, std::pair{9, 1}, std::pair{2, 2}, std::pair{7, 3}}) {
-        for (int mode : {0, 1}) {
-            for (float f : {0.5f, 1.5f, 3.0f}) {
-                const Result z = zoom(coordinates(w, h), w, h, mode, f, f);
-                const int nw = static_cast<int>(f * w), nh = static_cast<int>(f * h);
-                ASSERT_EQ(static_cast<bool>(z.data), nw > 0 && nh > 0);
-                for (int i = 0; z.data && i < nw * nh; ++i) {
-                    const unsigned char* p = z.at(i % nw, i / nw, trueColourStride(nw));
-                    ASSERT_TRUE(p[0] < w && p[1] < h && p[2] == 200) << w << "x" << h << " " << f;
-                }
-            }
-        }
-    }
-}
-
 TEST(Rotate, SizesCornersAndCentre)
 {
     const Bytes src = coordinates(100, 50);
     for (auto [angle, w, h] : {std::tuple{0, 100u, 50u}, {30, 111u, 93u}, {45, 106u, 106u}, {90, 50u, 100u}}) {
         for (int mode : {0, 1}) {
             const Result r = rotate(src, 100, 50, angle, mode);
-            ASSERT_TRUE(r.data);
             EXPECT_EQ(std::tuple(r.width, r.height, r.rowBytes), std::tuple(w, h, w * 3)) << angle;
         }
     }
     const Result r = rotate(src, 100, 50, 45, 0);
     for (auto [x, y] : {std::pair{0, 0}, std::pair{105, 0}, std::pair{0, 105}, std::pair{105, 105}}) {
-        EXPECT_TRUE(isFill(r.at(x, y, 318))) << x << "," << y;
+        EXPECT_EQ(r.at(x, y, 318), fill) << x << "," << y;
     }
-    EXPECT_EQ(std::vector<int>(r.at(53, 53, 318), r.at(53, 53, 318) + 3), (std::vector<int>{50, 25, 200}));
-    // Angle 0 copies into packed rows (the source's carry padding).
-    for (int mode : {0, 1}) {
-        const Result copy = rotate(coordinates(5, 4), 5, 4, 0, mode);
-        for (int i = 0; i < 20; ++i) {
-            ASSERT_EQ(std::vector<int>(copy.at(i % 5, i / 5, 15), copy.at(i % 5, i / 5, 15) + 3),
-                      (std::vector<int>{i % 5, i / 5, 200}));
-        }
-    }
-    // Bilinear sampling counts -1 < X < 0 as outside: it fills wherever nearest does, and more.
-    const Result nearest = rotate(src, 100, 50, 30, 0), bilinear = rotate(src, 100, 50, 30, 1);
-    int onlyBilinear = 0, onlyNearest = 0;
-    for (int i = 0; i < 111 * 93; ++i) {
-        const unsigned char* b = bilinear.at(i % 111, i / 111, 333);
-        onlyBilinear += isFill(b) && !isFill(nearest.at(i % 111, i / 111, 333));
-        onlyNearest += !isFill(b) && isFill(nearest.at(i % 111, i / 111, 333));
-        ASSERT_TRUE(isFill(b) || (b[0] <= 99 && b[1] <= 49 && b[2] >= 199)) << i;
-    }
-    EXPECT_GT(onlyBilinear, 0);
-    EXPECT_EQ(onlyNearest, 0);
-}
-
-TEST(Rotate, OddSizesEveryAngleAndRefusals)
-{
-    // A uniform 7x3 source stays at its level (or one below) wherever bilinear samples it.
-    const Bytes gray(trueColourStride(7) * 3, 90);
-    for (int angle : {0, 10, 45, 80, 90}) {
-        const Result r = rotate(gray, 7, 3, angle, 1);
-        for (unsigned i = 0; i < r.width * r.height; ++i) {
-            const unsigned char* p = r.data.get() + i * 3;
-            ASSERT_TRUE(isFill(p) || p[0] == 89 || p[0] == 90) << angle;
-        }
-    }
-    for (auto [w, h] : {std::pair{1, 1}, std::pair{1, 6}, std::pair{6, 1}, std::pair{3, 2}}) {
-        for (int angle = 0; angle <= 90; angle += 5) {
-            for (int mode : {0, 1}) {
-                const Result r = rotate(coordinates(w, h), w, h, angle, mode);
-                ASSERT_TRUE(r.data && r.width >= 1 && r.height >= 1) << w << "x" << h << " " << angle;
-                for (unsigned i = 0; i < r.width * r.height; ++i) {
-                    const unsigned char* p = r.data.get() + i * 3;
-                    ASSERT_TRUE(isFill(p) || (p[0] < w && p[1] < h)) << w << "x" << h << " " << angle;
-                }
-            }
-        }
-    }
-    const Bytes src = coordinates(100, 50);
-    for (int angle : {-1, -90, 91, 180, 360}) {
-        EXPECT_FALSE(rotate(src, 100, 50, angle, 0).data) << angle;
-    }
-    Result r;
-    for (auto [w, h, stride] : {std::tuple{100, 50, 100}, {0, 50, 0}, {100, -1, 300}}) {
-        r.data = f_Rotate(src.data(), w, h, stride, 10, &r.width, &r.height, &r.rowBytes, 1);
-        EXPECT_FALSE(r.data);
-    }
-    r.data = f_Rotate(nullptr, 4, 4, 12, 10, &r.width, &r.height, &r.rowBytes, 0);
-    EXPECT_FALSE(r.data);
-    EXPECT_EQ(std::tuple(r.width, r.height, r.rowBytes), std::tuple(777u, 777u, 777u));
+    EXPECT_EQ(r.at(53, 53, 318), (std::vector<int>{50, 25, 200}));
 }
 
 TEST(Sharpen, LaplaceGaussAndUnsharpMaskExamples)
 {
-    const auto flat = [](int w, int h, unsigned char level) { return Bytes(w * h * 3, level); };
     // Laplace on a flat 6x5 area: the interior loses `amount` percent, the border stays.
     for (auto [amount, want] : {std::pair{10, 90}, std::pair{100, 0}, std::pair{0, 100}, std::pair{-50, 150}}) {
-        Bytes image = flat(6, 5, 100);
+        Bytes image(90, 100);
         EXPECT_EQ(f_ImageSharpen_Laplace(image.data(), 6, 5, 18, amount), 0);
         for (int i = 0; i < 90; ++i) {
             const int x = i / 3 % 6, y = i / 18;
             ASSERT_EQ(image[i], x == 0 || y == 0 || x == 5 || y == 4 ? 100 : want) << amount << " " << i;
         }
     }
-    Bytes bright = flat(5, 5, 100);
+    // Channel 1 of a bright pixel at (2, 2): along row 2 border, neighbour, itself, neighbour, border; then (1, 1).
+    Bytes bright(75, 100);
     bright[(2 * 5 + 2) * 3 + 1] = 200;
     EXPECT_EQ(f_ImageSharpen_Laplace(bright.data(), 5, 5, 15, 100), 0);
-    // Channel 1 along row 2 (border, neighbour, bright, neighbour, border) and the diagonal (1, 1).
     EXPECT_EQ((std::vector<int>{bright[31], bright[34], bright[37], bright[40], bright[43], bright[19]}),
               (std::vector<int>{100, 0, 255, 0, 100, 0}));
-    // Rows of 16 bytes for width 5: the padding byte is never touched.
-    Bytes padded(16 * 4, 100);
-    for (int y = 0; y < 4; ++y) {
-        padded[y * 16 + 15] = 0xEE;
-    }
-    EXPECT_EQ(f_ImageSharpen_Laplace(padded.data(), 5, 4, 16, 10), 0);
-    EXPECT_EQ(padded[1 * 16 + 3], 90);
-    EXPECT_EQ(std::count(padded.begin(), padded.end(), 0xEE), 4);
-
-    // Gauss radius 1 on an impulse of 255: the centre keeps weight
-    // 1 / (1 + 4 e^(-1/18) + 4 e^(-2/18)) = 0.1196 (30.49), an edge pixel a side weight (28.84),
-    // a corner the corner weight (27.28), the border repeating.
-    Bytes impulse = flat(3, 3, 0);
-    impulse[4 * 3] = 255;
+    // Gauss radius 1 on an impulse of 255: the centre keeps 1 / (1 + 4 e^(-1/18) + 4 e^(-2/18)) = 0.1196
+    // (30.49), an edge pixel a side weight (28.84), a corner the corner weight (27.28), the border repeating.
+    Bytes impulse(27, 0);
+    impulse[12] = 255;
     EXPECT_EQ(f_SpatialGaussFiter(impulse.data(), 3, 3, 9, 1), 0);
     EXPECT_EQ((std::vector<int>{impulse[12], impulse[3], impulse[0], impulse[13]}), (std::vector<int>{30, 28, 27, 0}));
-    for (int radius : {1, 2, 5}) {
-        for (unsigned char level : {0, 1, 128, 255}) {
-            Bytes image = flat(7, 4, level);
-            f_SpatialGaussFiter(image.data(), 7, 4, 21, radius);
-            for (unsigned char v : image) {
-                ASSERT_TRUE(v == level || v + 1 == level) << radius << " " << int(level);
-            }
-        }
-    }
-
-    // Unsharp mask on a 60 | 180 step: darker and brighter beside the edge, unchanged far away.
-    Bytes edge = flat(8, 4, 60);
+    // Unsharp mask on a 60 | 180 step: darker and brighter beside the edge, unchanged far away
+    // and under a threshold of 255, no amount or no radius.
+    Bytes edge(96);
     for (int i = 0; i < 96; ++i) {
         edge[i] = i / 3 % 8 >= 4 ? 180 : 60;
     }
@@ -378,85 +178,35 @@ TEST(Sharpen, LaplaceGaussAndUnsharpMaskExamples)
         EXPECT_EQ(f_ImageSharpen_USM(image.data(), 8, 4, 24, radius, amount, threshold), 0);
         EXPECT_EQ(image, edge) << radius << " " << amount << " " << threshold;
     }
-    Bytes image = edge;
-    EXPECT_EQ(f_ImageSharpen_USM(image.data(), 8, 4, 24, 1, 100, 0), 0);
-    EXPECT_LT(image[24 + 9], 60);
-    EXPECT_GT(image[24 + 12], 180);
-    EXPECT_EQ(image[24], 60);
-    EXPECT_EQ(image[24 + 21], 180);
-    EXPECT_EQ(image[24 + 9], image[24 + 11]);
-
-    // Nothing to do, no image, or rows too short: unchanged, and no trouble on odd sizes.
-    Bytes same = flat(4, 4, 100);
-    same[20] = 250;
-    const Bytes before = same;
-    EXPECT_EQ(f_ImageSharpen_Laplace(same.data(), 4, 4, 8, 100), 0);
-    EXPECT_EQ(f_ImageSharpen_Laplace(nullptr, 4, 4, 12, 100), 0);
-    EXPECT_EQ(f_SpatialGaussFiter(same.data(), 4, 4, 12, 0), 0);
-    EXPECT_EQ(f_SpatialGaussFiter(same.data(), 4, 4, 12, -3), 0);
-    EXPECT_EQ(f_SpatialGaussFiter(same.data(), 4, 4, 6, 1), 0);
-    EXPECT_EQ(same, before);
-    for (auto [w, h] : {std::pair{1, 1}, std::pair{1, 9}, std::pair{9, 1}, std::pair{2, 9}, std::pair{9, 2}}) {
-        Bytes odd = flat(w, h, 77);
-        EXPECT_EQ(f_ImageSharpen_Laplace(odd.data(), w, h, w * 3, 100), 0);
-        EXPECT_EQ(odd, flat(w, h, 77)) << w << "x" << h;
-        EXPECT_EQ(f_SpatialGaussFiter(odd.data(), w, h, w * 3, 3), 0);
-        odd[0] = 90;
-        EXPECT_EQ(f_ImageSharpen_USM(odd.data(), w, h, w * 3, 2, 150, 1), 0);
-    }
-    EXPECT_EQ(f_ImageSharpen_USM(edge.data(), 8, 4, 24, 100000, 100000, -9), 0);  // clamped, not trusted
+    EXPECT_EQ(f_ImageSharpen_USM(edge.data(), 8, 4, 24, 1, 100, 0), 0);
+    EXPECT_LT(edge[24 + 9], 60);
+    EXPECT_GT(edge[24 + 12], 180);
+    EXPECT_EQ((std::vector<int>{edge[24], edge[24 + 21], edge[24 + 9]}), (std::vector<int>{60, 180, edge[24 + 11]}));
 }
 
 TEST(GaussianBlur, WindowMeansAndTheWrappingFastBlur)
 {
     // 3x3, rows of 9 bytes + 3 padding: 90 in the centre, 200 in channel 2 of (2, 2).
+    // Centre 90 / 9, edge 90 / 6, corner 90 / 4, (2, 2): (90 + 200) / 4 and 90 / 4; padding kept.
     Bytes image(36, 0);
-    std::fill_n(image.begin() + 12 + 3, 3, 90);
-    image[24 + 8] = 200;
-    std::fill_n(image.begin() + 9, 3, 0xEE);
+    std::fill_n(image.begin() + 15, 3, 90);
+    image[32] = 200;
+    image[9] = 0xEE;
     ASSERT_TRUE(GaussianBlur(3, 3, image.data()));
-    // Centre 90 / 9, edge 90 / 6, corner 90 / 4, (2, 2): (90 + 200) / 4 and 90 / 4.
     EXPECT_EQ((std::vector<int>{image[15], image[3], image[0], image[32], image[31], image[9]}),
               (std::vector<int>{10, 15, 22, 72, 22, 0xEE}));
-    // windowAverage on its own: pixel (3, 1) of a 4x2 image with 12-byte rows, itself 0.
-    Bytes source(24, 30), destination(24, 1);
-    std::fill_n(source.begin() + 12 + 9, 3, 0);
-    windowAverage(1, 3, 4, 2, source.data(), destination.data());
-    windowAverage(5, 0, 4, 2, source.data(), destination.data());  // outside: ignored
-    EXPECT_EQ(destination[12 + 9], 22);  // (30 + 30 + 30 + 0) / 4
-    EXPECT_EQ(std::count(destination.begin(), destination.end(), 1), 21);
-
     // The fast blur wraps around: a bright first column of 6 spreads 4/6 : 1/6 : 1/6.
-    Bytes column(trueColourStride(6) * 4, 0);
+    Bytes column(20 * 4, 0);
     for (int y = 0; y < 4; ++y) {
         std::fill_n(column.begin() + y * 20, 3, 255);
-        std::fill_n(column.begin() + y * 20 + 18, 2, 0xEE);
     }
     ASSERT_TRUE(GaussianBlurFast(6, 4, column.data()));
-    for (int y = 0; y < 4; ++y) {
-        EXPECT_EQ((std::vector<int>(column.begin() + y * 20, column.begin() + y * 20 + 20)),
-                  (std::vector<int>{170, 170, 170, 42, 42, 42, 0, 0, 0, 0, 0, 0, 0, 0, 0, 42, 42, 42, 0xEE, 0xEE}));
-    }
+    EXPECT_EQ(Bytes(column.begin() + 60, column.end()),
+              (Bytes{170, 170, 170, 42, 42, 42, 0, 0, 0, 0, 0, 0, 0, 0, 0, 42, 42, 42, 0, 0}));
     // One column of three: the five taps wrap more than once.
     Bytes thin = {0, 0, 0, 0xEE, 60, 60, 60, 0xEE, 0, 0, 0, 0xEE};
     ASSERT_TRUE(GaussianBlurFast(1, 3, thin.data()));
     EXPECT_EQ(thin, (Bytes{10, 10, 10, 0xEE, 40, 40, 40, 0xEE, 10, 10, 10, 0xEE}));
-
-    // Uniform images stay as they are under both; null or negative sizes fail, empty ones do nothing.
-    for (auto [w, h] : {std::pair{1, 1}, std::pair{1, 5}, std::pair{5, 1}, std::pair{2, 2}, std::pair{7, 3}}) {
-        for (int level = 0; level < 256; level += 51) {
-            Bytes a(trueColourStride(w) * h, level), b = a;
-            ASSERT_TRUE(GaussianBlur(w, h, a.data()) && GaussianBlurFast(w, h, b.data()));
-            ASSERT_EQ(a, Bytes(a.size(), level)) << w << "x" << h;
-            ASSERT_EQ(b, Bytes(b.size(), level)) << w << "x" << h;
-        }
-    }
-    const Bytes before = thin;
-    EXPECT_FALSE(GaussianBlur(3, 3, nullptr) || GaussianBlurFast(3, 3, nullptr));
-    EXPECT_FALSE(GaussianBlur(-3, 3, thin.data()) || GaussianBlurFast(3, -3, thin.data()));
-    EXPECT_TRUE(GaussianBlur(0, 3, thin.data()) && GaussianBlur(3, 0, thin.data()));
-    EXPECT_TRUE(GaussianBlurFast(0, 3, thin.data()) && GaussianBlurFast(3, 0, thin.data()));
-    EXPECT_EQ(thin, before);
 }
 
 namespace {
@@ -475,112 +225,90 @@ Bytes picture(int w, int h)
     return image;
 }
 
-std::uint64_t fingerprint(const unsigned char* data, std::size_t size)
+std::uint64_t fingerprint(const Bytes& data)
 {
     std::uint64_t h = 1469598103934665603ull;
-    for (std::size_t i = 0; i < size; ++i) {
-        h = (h ^ data[i]) * 1099511628211ull;
+    for (unsigned char byte : data) {
+        h = (h ^ byte) * 1099511628211ull;
     }
     return h;
 }
 
 }  // namespace
 
-// The fingerprints were taken from the optimised build; the unoptimised,
-// sanitized one must give the same bits.
-TEST(SameBits, FloatingPointOperations)
+// Every operation on a noisy picture of odd sizes, by fingerprint of its result
+// (sizes included; the Gaussian filter and the unsharp mask take the rows as
+// packed, as they require). adjustments_fingerprints.txt was recorded
+// (ZORVAN_RECORD_FINGERPRINTS=1 prints it) from the optimised build after the
+// hand-derived examples above, and the earlier checks that every result pixel
+// comes from the source and uniform images stay uniform, held; its 37x23 entries
+// for brightness and the fast blur equal fingerprints pinned before. The
+// unoptimised, sanitized build must give the same bits.
+// Then each allocation an operation makes fails in turn: it must give back the
+// picture as it was, or refuse its result, or leave the bit raster untouched.
+TEST(SameBits, EveryOperationOnOddSizesAndUnderAllocationFailure)
 {
-    const int w = 37, h = 23, stride = trueColourStride(w);
-    const Bytes src = picture(w, h);
-    Bytes bc = src;
-    f_BrightContrastPS(bc.data(), w, h, w * 3, 17, 33);
-    EXPECT_EQ(fingerprint(bc.data(), bc.size()), 12920242222292659556u) << "brightness/contrast";
-    const Result zoomed = zoom(src, w, h, 1, 1.37f, 0.71f);
-    ASSERT_TRUE(zoomed.data);
-    EXPECT_EQ(fingerprint(zoomed.data.get(), trueColourStride(zoomed.width) * zoomed.height), 17768925262515462357u);
-    const Result rotated = rotate(src, w, h, 33, 1);
-    ASSERT_TRUE(rotated.data);
-    EXPECT_EQ(fingerprint(rotated.data.get(), rotated.rowBytes * rotated.height), 15580751486057819838u);
-    // The sharpening filters want packed rows.
-    Bytes packed(w * 3 * h);
-    for (int y = 0; y < h; ++y) {
-        std::copy_n(src.begin() + y * stride, w * 3, packed.begin() + y * w * 3);
-    }
-    Bytes gauss = packed, usm = packed, fast = src;
-    f_SpatialGaussFiter(gauss.data(), w, h, w * 3, 3);
-    EXPECT_EQ(fingerprint(gauss.data(), gauss.size()), 17900367375803679861u) << "gauss";
-    f_ImageSharpen_USM(usm.data(), w, h, w * 3, 2, 180, 4);
-    EXPECT_EQ(fingerprint(usm.data(), usm.size()), 431772026996285898u) << "usm";
-    ASSERT_TRUE(GaussianBlurFast(w, h, fast.data()));
-    EXPECT_EQ(fingerprint(fast.data(), fast.size()), 10338849476731921834u) << "blur fast";
-    Bytes bits(bitRasterStride(w) * h);
-    int size = static_cast<int>(bits.size());
-    ASSERT_TRUE(minicut(src.data(), 12, w, h, 9, 8, 5, bits.data(), &size, 0.37f));
-    EXPECT_EQ(fingerprint(bits.data(), bits.size()), 9973120593634386153u) << "minicut";
-    ASSERT_TRUE(InterlImageAdaptiveThreshold(w, h, src.data(), 12, bits.data(), &size));
-    EXPECT_EQ(fingerprint(bits.data(), bits.size()), 2192247427430977090u) << "adaptive";
-}
-
-// In a child whose address space may grow only a little, each operation that
-// cannot get its working memory fails and leaves the caller's image or bit
-// raster as it was.
-TEST(AllocationFailure, OperationsLeaveTheirInputUnchanged)
-{
-    if (!testsupport::kCanCapMemory) {
-        GTEST_SKIP() << "address-space cap not usable in this build";
-    }
-    constexpr int w = 4000, h = 3000;  // 36 MB of raster
-    constexpr long small = 8L << 20;
-    Bytes image(trueColourStride(w) * h);
-    for (std::size_t i = 0; i < image.size(); ++i) {
-        image[i] = static_cast<unsigned char>(i * 131 + (i >> 9));
-    }
-    const Bytes original = image;
-    unsigned char* data = image.data();
-    const auto unchanged = [&] { return std::memcmp(data, original.data(), original.size()) == 0; };
-    Bytes bits(bitRasterStride(w) * h, 0x77);
-    const auto bitsUnchanged = [&] { return std::all_of(bits.begin(), bits.end(), [](unsigned char b) { return b == 0x77; }); };
-    testsupport::TempDir dir;
-    const struct {
-        const char* name;
-        long headroom;
-        std::function<bool()> failsCleanly;
-    } cases[] = {
-        {"offset", small, [&] { return f_XYOfffset(data, w, h, w * 3, 24, 24) == 0 && unchanged(); }},
-        {"zoom", small, [&] {
-             unsigned zw = 7, zh = 7, rb = 7;
-             return !f_Zoom(data, w, h, w * 3, &zw, &zh, &rb, 1, 1.0f, 1.0f) && zw == 7 && zh == 7 && rb == 7;
-         }},
-        {"rotate", small, [&] {
-             unsigned rw = 7, rh = 7, rb = 7;
-             return !f_Rotate(data, w, h, trueColourStride(w), 0, &rw, &rh, &rb, 0) && rw == 7 && rh == 7 && rb == 7;
-         }},
-        {"laplace", small, [&] { return f_ImageSharpen_Laplace(data, w, h, trueColourStride(w), 100) == 0 && unchanged(); }},
-        {"gauss", small, [&] { return f_SpatialGaussFiter(data, w, h, w * 3, 1) == 0 && unchanged(); }},
-        // The smoothed copy fits, the mask does not.
-        {"usm", 50L << 20, [&] { return f_ImageSharpen_USM(data, w, h, w * 3, 1, 100, 0) == 0 && unchanged(); }},
-        {"blur fast", small, [&] { return !GaussianBlurFast(w, h, data) && unchanged(); }},
-        {"blur", small, [&] {
-             std::snprintf(path, sizeof path, "%s", dir.path().c_str());
-             SetSaveLogDataFalg(1);
-             return !GaussianBlur(w, h, data) && unchanged();
-         }},
-        // The gray and result planes fit, the integral image does not; then nothing fits.
-        {"adaptive late", 40L << 20, [&] {
-             int size = static_cast<int>(bits.size());
-             return !InterlImageAdaptiveThreshold(w, h, data, 12, bits.data(), &size) && size == 0 && bitsUnchanged();
-         }},
-        {"adaptive", small, [&] {
-             int size = static_cast<int>(bits.size());
-             return !InterlImageAdaptiveThreshold(w, h, data, 12, bits.data(), &size) && size == 0 && bitsUnchanged();
-         }},
-        {"minicut", small, [&] {
-             int size = static_cast<int>(bits.size());
-             return !minicut(data, 12, w, h, 8, 8, 20, bits.data(), &size, 0.5f) && size == 0 && bitsUnchanged();
+    using Op = std::function<Bytes(Bytes, int, int)>;
+    const std::vector<std::pair<std::string, Op>> ops = {
+        {"bright", [](Bytes b, int w, int h) { f_BrightContrastPS(b.data(), w, h, w * 3, 17, 33); return b; }},
+        {"offset", [](Bytes b, int w, int h) { f_XYOfffset(b.data(), w, h, w * 3, 2, -1); return b; }},
+        {"zoom0", [](Bytes b, int w, int h) { const Result z = zoom(b, w, h, 0, 1.37f, 0.71f); return z.all(trueColourStride(z.width)); }},
+        {"zoom1", [](Bytes b, int w, int h) { const Result z = zoom(b, w, h, 1, 1.37f, 2.5f); return z.all(trueColourStride(z.width)); }},
+        {"rotate0", [](Bytes b, int w, int h) { const Result r = rotate(b, w, h, 33, 0); return r.all(r.rowBytes); }},
+        {"rotate1", [](Bytes b, int w, int h) { const Result r = rotate(b, w, h, 33, 1); return r.all(r.rowBytes); }},
+        {"rotate90", [](Bytes b, int w, int h) { const Result r = rotate(b, w, h, 90, 1); return r.all(r.rowBytes); }},
+        {"laplace", [](Bytes b, int w, int h) { f_ImageSharpen_Laplace(b.data(), w, h, trueColourStride(w), 60); return b; }},
+        {"gauss", [](Bytes b, int w, int h) { f_SpatialGaussFiter(b.data(), w, h, w * 3, 3); return b; }},
+        {"usm", [](Bytes b, int w, int h) { f_ImageSharpen_USM(b.data(), w, h, w * 3, 2, 180, 4); return b; }},
+        {"blur", [](Bytes b, int w, int h) { GaussianBlur(w, h, b.data()); return b; }},
+        {"blurfast", [](Bytes b, int w, int h) { GaussianBlurFast(w, h, b.data()); return b; }},
+        // Extreme or refused arguments: clamped, whitened, refused, or nothing done.
+        {"brightmax", [](Bytes b, int w, int h) { f_BrightContrastPS(b.data(), w, h, w * 3, 2147483647, 0); return b; }},
+        {"brightmin", [](Bytes b, int w, int h) { f_BrightContrastPS(b.data(), w, h, w * 3, -2147483647 - 1, 50); return b; }},
+        {"offsetfar", [](Bytes b, int w, int h) { f_XYOfffset(b.data(), w, h, w * 3, 2147483647, -2147483647 - 1); return b; }},
+        {"offsetleft", [](Bytes b, int w, int h) { f_XYOfffset(b.data(), w, h, w * 3, -2, 3); return b; }},
+        {"zoomhuge", [](Bytes b, int w, int h) { return zoom(b, w, h, 0, 1e30f, 1.0f).all(0); }},
+        {"zoomnone", [](Bytes b, int w, int h) { return zoom(b, w, h, 1, 0.001f, 1.0f).all(0); }},
+        {"zoomdouble", [](Bytes b, int w, int h) { const Result z = zoom(b, w, h, 1, 2.0f, 2.0f); return z.all(trueColourStride(z.width)); }},
+        {"rotate91", [](Bytes b, int w, int h) { return rotate(b, w, h, 91, 0).all(0); }},
+        {"usmclamp", [](Bytes b, int w, int h) { f_ImageSharpen_USM(b.data(), w, h, w * 3, 100000, 100000, -9); return b; }},
+        {"laplaceshort", [](Bytes b, int w, int h) { f_ImageSharpen_Laplace(b.data(), w, h, w * 3 - 1, 100); return b; }},
+        {"blurnull", [](Bytes b, int w, int h) { b.push_back(GaussianBlur(w, h, nullptr) || GaussianBlurFast(-w, h, b.data())); return b; }},
+        {"minicut", [](Bytes b, int w, int h) {
+             Bytes out(bitRasterStride(w) * h);
+             int size = static_cast<int>(out.size());
+             minicut(b.data(), 12, w, h, 9, 8, 5, out.data(), &size, 0.37f);
+             out.push_back(static_cast<unsigned char>(size));
+             return out;
          }},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(testsupport::runCapped(c.headroom, [&] { return c.failsCleanly() ? 0 : 1; }), 0) << c.name;
+    std::map<std::string, std::uint64_t> recorded;
+    std::ifstream in(ZORVAN_SOURCE_DIR "/tests/imaging/adjustments_fingerprints.txt");
+    for (std::string name, size; in >> name >> size;) {
+        in >> recorded[name + " " + size];
     }
-    EXPECT_EQ(testsupport::readFile(dir.file("Print.log")), "GaussianBlur TrueCollorBitDataNew==NULL\r\n");
+    const bool record = std::getenv("ZORVAN_RECORD_FINGERPRINTS") != nullptr;
+    for (auto [w, h] : {std::pair{1, 1}, std::pair{1, 6}, std::pair{6, 1}, std::pair{3, 2}, std::pair{7, 3}, std::pair{37, 23}}) {
+        for (const auto& [name, op] : ops) {
+            const std::string key = name + " " + std::to_string(w) + "x" + std::to_string(h);
+            const Bytes out = op(picture(w, h), w, h);
+            if (record) {
+                std::printf("%s %llu\n", key.c_str(), static_cast<unsigned long long>(fingerprint(out)));
+                continue;
+            }
+            EXPECT_EQ(fingerprint(out), recorded.at(key)) << key;
+            const bool makesNew = name.starts_with("zoom") || name.starts_with("rotate");
+            const Bytes refused = name == "minicut" ? Bytes(out.size(), 0) : makesNew ? Bytes{9, 9} : picture(w, h);
+            for (int failing = 0;; ++failing) {
+                arrayAllocationsBeforeFailure = failing;
+                const Bytes failed = op(picture(w, h), w, h);
+                const bool fired = arrayAllocationsBeforeFailure < 0;
+                arrayAllocationsBeforeFailure = -1;
+                if (!fired) {
+                    break;
+                }
+                EXPECT_EQ(failed, refused) << key << ", allocation " << failing;
+            }
+        }
+    }
 }
