@@ -28,8 +28,7 @@ namespace {
 unsigned char gray(int b, int g, int r, unsigned int selector)
 {
     unsigned char out = 0xA5;
-    RGB2Gray(&out, static_cast<unsigned char>(b), static_cast<unsigned char>(g), static_cast<unsigned char>(r),
-             selector);
+    RGB2Gray(&out, b, g, r, selector);
     return out;
 }
 
@@ -67,7 +66,7 @@ Bytes bitsOf(int width, int rows, F&& run)
 
 }  // namespace
 
-TEST(GrayExamples, WhitePrimariesAndChannelCopies)
+TEST(GrayExamples, WhiteAndPrimaries)
 {
     const int white[14] = {255, 255, 85, 255, 254, 255, 255, 255, 255, 255, 255, 255, 255, 255};
     for (unsigned int s = 0; s <= 13; ++s) {
@@ -75,25 +74,14 @@ TEST(GrayExamples, WhitePrimariesAndChannelCopies)
         EXPECT_EQ(gray(255, 255, 255, s), white[s]) << s;
     }
     // Pure red, green and blue under selectors 0..6 and 12.
-    const struct {
-        unsigned int selector;
-        int red, green, blue;
-    } primaries[] = {{0, 76, 149, 29}, {1, 85, 85, 85},    {2, 25, 50, 9},     {3, 146, 206, 78},
-                     {4, 139, 209, 83}, {5, 127, 127, 127}, {6, 54, 182, 18}, {12, 54, 182, 18}};
-    for (const auto& p : primaries) {
-        EXPECT_EQ(gray(0, 0, 255, p.selector), p.red) << p.selector;
-        EXPECT_EQ(gray(0, 255, 0, p.selector), p.green) << p.selector;
-        EXPECT_EQ(gray(255, 0, 0, p.selector), p.blue) << p.selector;
+    for (auto [s, red, green, blue] : {std::array{0, 76, 149, 29}, {1, 85, 85, 85}, {2, 25, 50, 9}, {3, 146, 206, 78},
+                                       {4, 139, 209, 83}, {5, 127, 127, 127}, {6, 54, 182, 18}, {12, 54, 182, 18}}) {
+        EXPECT_EQ((std::array<int, 3>{gray(0, 0, 255, s), gray(0, 255, 0, s), gray(255, 0, 0, s)}),
+                  (std::array{red, green, blue})) << s;
     }
-    EXPECT_EQ(gray(10, 20, 30, 7), 10);
-    EXPECT_EQ(gray(10, 20, 30, 8), 30);
-    EXPECT_EQ(gray(10, 20, 30, 9), 20);
-    EXPECT_EQ(gray(10, 30, 20, 10), 30);
-    EXPECT_EQ(gray(20, 10, 30, 11), 10);
-    EXPECT_EQ(gray(0, 0, 1, 13), 255);
 }
 
-TEST(GrayExamples, EqualChannelsAndTheSixtyFiveLowerLevelsOfTheTypicalFormula)
+TEST(GrayExamples, TheSixtyFiveLevelsTheTypicalFormulaBringsOneLower)
 {
     // The levels that selector 0 brings one lower, derived once by forming
     // each double product and sum exactly in long double and rounding it once.
@@ -104,22 +92,7 @@ TEST(GrayExamples, EqualChannelsAndTheSixtyFiveLowerLevelsOfTheTypicalFormula)
     for (int v = 0; v < 256; ++v) {
         const bool isLower = std::find(lower.begin(), lower.end(), v) != lower.end();
         EXPECT_EQ(gray(v, v, v, 0), isLower ? v - 1 : v) << v;
-        for (unsigned int s : {1u, 3u, 5u, 6u, 12u}) {
-            EXPECT_EQ(gray(v, v, v, s), v) << "selector " << s << " level " << v;
-        }
-        EXPECT_EQ(gray(v, v, v, 4), v == 0 ? 0 : v - 1) << v;
     }
-}
-
-TEST(GrayExamples, LightnessIsTheGammaFormulaOnTheUnitScale)
-{
-    // Volatile inputs keep the compiler from folding the powers at build time.
-    volatile float b = 200.0f, g = 100.0f, r = 50.0f;
-    volatile double gamma = 2.200000047683716, root = 0.45454543828964233;
-    const double sum = (std::pow(double(g / 170.0f), gamma) + std::pow(double(r / 255.0f), gamma)) +
-                       std::pow(double(b / 425.0f), gamma);
-    EXPECT_EQ(lightness(200, 100, 50), static_cast<float>(0.5473731160163879 * std::pow(sum, root)));
-    EXPECT_EQ(lightness(0, 0, 0), 0.0f);
 }
 
 TEST(OtsuExamples, SelectionsOnTwoLevelsUniformPagesAndManualSettings)
@@ -134,11 +107,7 @@ TEST(OtsuExamples, SelectionsOnTwoLevelsUniformPagesAndManualSettings)
         EXPECT_EQ(myotsu(c.image.width, c.image.height, c.image.raster.data(), 12), c.single);
         EXPECT_EQ(MonochromeConvertOtsu(c.image.width, c.image.height, c.image.raster.data(), 12), c.dbl);
     }
-    EXPECT_EQ(GrayOtsu(10, 10), 128);
-    EXPECT_EQ(GrayOtsu(-3, 10), 128);
-    EXPECT_EQ(GrayMonochromeConvertOtsu(10, 10), 0);
-    EXPECT_EQ(myotsu(-1, 5, cases[0].image.raster.data(), 12), 128);
-    EXPECT_EQ(MonochromeConvertOtsu(5, -1, cases[0].image.raster.data(), 12), 0);
+    EXPECT_EQ((std::array<int, 2>{GrayOtsu(10, 10), GrayMonochromeConvertOtsu(10, 10)}), (std::array{128, 0}));
     // A manual setting wins (its low byte); the double-precision selection has none.
     for (auto [setting, threshold] : {std::pair{200, 200}, std::pair{300, 44}}) {
         settingsThermalSensitivity.Threshold = setting;
@@ -149,19 +118,10 @@ TEST(OtsuExamples, SelectionsOnTwoLevelsUniformPagesAndManualSettings)
     settingsThermalSensitivity.Threshold = 0;
 }
 
-TEST(DitherExamples, TablesFollowTheRecursiveConstruction)
+TEST(DitherExamples, TableRowsByHand)
 {
-    const auto table8 = reference::bayer8();
-    const auto table16 = reference::bayer16();
-    for (int r = 0; r < 16; ++r) {
-        for (int c = 0; c < 16; ++c) {
-            EXPECT_EQ(BAYER_PATTERN_16X16[r][c], table16[r][c]) << r << "," << c;
-            if (r < 8 && c < 8) {
-                EXPECT_EQ(BAYER_PATTERN_8X8[r][c], table8[r][c]) << r << "," << c;
-            }
-        }
-    }
-    // Rows 0, 1, 8 of the 16x16 table and row 7 of the 8x8 one, by hand.
+    // Rows 0, 1, 8 of the 16x16 table and row 7 of the 8x8 one (every cell is also
+    // checked through the cross-checks, whose reference builds the tables recursively).
     const std::vector<std::pair<const int*, std::vector<int>>> rows = {
         {BAYER_PATTERN_16X16[0], {0, 191, 48, 239, 12, 203, 60, 251, 3, 194, 51, 242, 15, 206, 63, 254}},
         {BAYER_PATTERN_16X16[1], {127, 64, 175, 112, 139, 76, 187, 124, 130, 67, 178, 115, 142, 79, 190, 127}},
@@ -197,13 +157,6 @@ TEST(HalftoneExamples, BorderThresholdsAndInitialErrors)
     for (int t : {66, -7, 10, 57, 183, -36}) {
         EXPECT_EQ(FloydSteinbergBorderThreshold(&state), t);
     }
-    reference::BorderRandom literal;
-    state = 0;
-    for (int i = 0; i < 10000; ++i) {
-        const int t = FloydSteinbergBorderThreshold(&state);
-        ASSERT_EQ(t, literal.next()) << i;
-        ASSERT_TRUE(t >= -65 && t <= 191) << t;
-    }
     // (127 - 200) / 2 truncates toward zero: -36.
     for (auto [g, h, e] : {std::tuple{0, 0, 63}, {100, 0, 113}, {128, 255, -127}, {255, 255, -64}, {200, 0, 164}}) {
         EXPECT_EQ(FloydSteinbergInitialError(g, h), e) << g << " " << h;
@@ -217,10 +170,6 @@ TEST(AdaptiveExamples, ColumnZeroEdgesAndTheNinetyPercentLimit)
             return InterlImageAdaptiveThreshold(image.width, image.height, image.raster.data(), 12, b, s);
         });
     };
-    // Uniform pages of any level, and pages one pixel wide or high, are white.
-    for (auto [w, h, level] : {std::tuple{13, 7, 0}, {13, 7, 77}, {13, 7, 255}, {1, 9, 0}, {9, 1, 0}, {1, 1, 0}}) {
-        EXPECT_EQ(run(reference::uniformImage(w, h, level, level, level)), reference::pack(reference::whitePlane(w, h), w));
-    }
     // One black pixel on white turns black wherever it is, the first and last
     // column included, and nothing else does.
     for (auto [bx, by] : {std::pair{0, 4}, std::pair{0, 0}, std::pair{4, 4}, std::pair{8, 8}, std::pair{0, 8}}) {
@@ -269,19 +218,10 @@ TEST(MinicutExamples, OptimalThresholdVotesAndClipping)
                                    {3, 3, 1, 4, -1}, {INT64_MIN, 2, 3, 0, -1}, {100, 100, 5, 3, 199}, {7, 5, -2, -2, 9}}) {
         EXPECT_EQ(OptimalThreshold(p, 12, 6, 4, rw, rh, int(x), int(y)), t) << rw << "x" << rh << "@" << x << "," << y;
     }
-    EXPECT_EQ(OptimalThreshold(nullptr, 12, 6, 4, 3, 3, 0, 0), -1);
     EXPECT_EQ(OptimalThreshold(p, 12, 6, 4, INT64_MAX, INT64_MAX, -3, -3), OptimalThreshold(p, 12, 6, 4, 6, 4, 0, 0));
-
-    // Only the clipped rectangle is written: column 0 from x = -1, two wide.
-    Image ones = reference::uniformImage(5, 3, 1, 1, 1);
-    std::fill_n(ones.pixel(0, 0), 3, 0);
-    std::vector<unsigned char> plane(15, 7);
-    CreateWhiteAndBlackData(ones.raster.data(), plane.data(), 12, 5, 3, 2, 10, -1, 0, 0);
-    CreateWhiteAndBlackData(ones.raster.data(), plane.data(), 12, 5, 3, 2, 2, 4, 2, 1);  // 1 > 1 is false
-    EXPECT_EQ(plane, (std::vector<unsigned char>{0, 7, 7, 7, 7, 255, 7, 7, 7, 7, 255, 7, 7, 7, 0}));
 }
 
-TEST(MinicutExamples, BlocksBalanceBiasClampAndRefusals)
+TEST(MinicutExamples, BlocksBalanceBiasAndClamp)
 {
     // Checkerboards: columns 0..7 of 40/200 (own threshold 66), 8..15 of
     // 100/101 (own 100), 16..19 of 150/160; white on the odd squares.
@@ -319,39 +259,16 @@ TEST(MinicutExamples, BlocksBalanceBiasClampAndRefusals)
     // A threshold clamped at 255 (250 + 20) makes every pixel black; the padding stays white.
     EXPECT_EQ(cut(reference::uniformImage(12, 10, 251, 251, 251), 8, 20, 0.5f),
               reference::pack(reference::Plane(10, std::vector<unsigned char>(12, 0)), 12));
-    for (auto [w, h] : {std::pair{1, 1}, std::pair{1, 17}, std::pair{17, 1}, std::pair{9, 9}}) {
-        cut(reference::uniformImage(w, h, 30, 30, 30), -4, 0, 0.25f);
-    }
-    reference::TraceCapture trace;
-    const Image image = reference::uniformImage(4, 4, 90, 90, 90);
-    Bytes bits(16, 0x5A);
-    int size = 16;
-    EXPECT_FALSE(minicut(nullptr, 12, 4, 4, 8, 8, 20, bits.data(), &size, 0.5f));
-    EXPECT_EQ(size, 0);
-    size = 15;
-    CaptureStderr();
-    EXPECT_FALSE(minicut(image.raster.data(), 12, 4, 4, 8, 8, 20, bits.data(), &size, 0.5f));
-    EXPECT_FALSE(minicut(image.raster.data(), 12, 4, 4, 8, 8, 20, bits.data(), nullptr, 0.5f));
-    GetCapturedStderr();
-    EXPECT_EQ(bits, Bytes(16, 0x5A));
-    EXPECT_EQ(trace.text(), "minicut:CreatDataBin failed \r\n");  // nothing for the missing image
 }
 
-TEST(PackingExamples, BitOrderPaddingAndRefusals)
+TEST(PackingExamples, Refusals)
 {
-    // Width 33: pixel 32 is the top bit of byte 4; padding bits are set.
-    std::vector<unsigned char> plane(33 * 2, 255);
-    plane[32] = 0;
-    plane[33 + 9] = 0;
-    const Bytes packed = bitsOf(33, 2, [&](unsigned char* b, int* s) { return CreatDataBin(plane.data(), 33, 2, b, s); });
-    EXPECT_EQ(packed, (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xBF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
-
     // A size other than witsStep x rows, or a negative or overflowing geometry.
     const struct {
         int width, rows, size;
-    } cases[] = {{10, 3, 11}, {10, 3, 13}, {-100, 2, -16}, {-1, 1, 0}, {8, -3, -12}, {INT_MAX, 2, 0}, {65536, 524288, 0},
+    } cases[] = {{10, 3, 13}, {-100, 2, -16}, {-1, 1, 0}, {8, -3, -12}, {INT_MAX, 2, 0}, {65536, 524288, 0},
                  {65536, 262144, static_cast<int>(8192u * 262144u)}};
-    Bytes bits(16, 0x5A);
+    Bytes bits(16, 0x5A), plane(40, 0);
     CaptureStderr();
     for (const auto& c : cases) {
         int size = c.size;

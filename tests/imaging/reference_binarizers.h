@@ -8,6 +8,7 @@
 #include "support/Process.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -31,10 +32,7 @@ struct Image {
     int height = 0;
     Bytes raster;
     unsigned char* pixel(int x, int y) { return raster.data() + std::size_t(y) * rasterStride(width) + 3 * x; }
-    const unsigned char* pixel(int x, int y) const
-    {
-        return raster.data() + std::size_t(y) * rasterStride(width) + 3 * x;
-    }
+    const unsigned char* pixel(int x, int y) const { return raster.data() + y * rasterStride(width) + 3 * x; }
 };
 
 enum class Content { Noise, Smooth, FewLevels, Uniform };
@@ -70,12 +68,8 @@ inline Image randomImage(int width, int height, std::mt19937& random, Content co
 inline Image uniformImage(int width, int height, unsigned char b, unsigned char g, unsigned char r)
 {
     Image image{width, height, Bytes(std::size_t(rasterStride(width)) * height, 0xCD)};
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            image.pixel(x, y)[0] = b;
-            image.pixel(x, y)[1] = g;
-            image.pixel(x, y)[2] = r;
-        }
+    for (int i = 0; i < width * height; ++i) {
+        std::copy_n(std::array{b, g, r}.data(), 3, image.pixel(i % width, i / width));
     }
     return image;
 }
@@ -512,11 +506,7 @@ public:
         SetSaveLogDataFalg(0);
         std::memcpy(path, savedPath_, sizeof savedPath_);
     }
-    std::string text() const
-    {
-        const auto file = dir_.file("Print.log");
-        return std::filesystem::exists(file) ? testsupport::readFile(file) : std::string();
-    }
+    std::string text() const { return std::filesystem::exists(dir_.file("Print.log")) ? testsupport::readFile(dir_.file("Print.log")) : ""; }
 
 private:
     testsupport::TempDir dir_;
