@@ -1,27 +1,19 @@
-// Takes typed values off the front of a fuzz input. Running out of bytes
-// yields zeros, so every input, however short, is a valid call.
+// Takes typed values off the front of a fuzz input. Running out of bytes yields zeros,
+// so every input, however short, is a valid call.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <span>
 
 class FuzzInput {
 public:
-    FuzzInput(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    FuzzInput(const std::uint8_t* data, std::size_t size) : data_(data, size) {}
 
-    std::uint8_t byte()
-    {
-        if (pos_ >= size_) {
-            return 0;
-        }
-        return data_[pos_++];
-    }
-
+    std::uint8_t byte() { return pos_ < data_.size() ? data_[pos_++] : 0; }
     std::uint16_t u16() { return static_cast<std::uint16_t>(byte() | (byte() << 8)); }
-
-    std::uint32_t u32() { return static_cast<std::uint32_t>(u16()) | (static_cast<std::uint32_t>(u16()) << 16); }
+    std::uint32_t u32() { return u16() | (static_cast<std::uint32_t>(u16()) << 16); }
 
     // A value in lo..hi (inclusive), from as few bytes as the span needs.
     int range(int lo, int hi)
@@ -31,45 +23,25 @@ public:
         return static_cast<int>(static_cast<std::int64_t>(lo) + raw % span);
     }
 
-    bool flag() { return (byte() & 1) != 0; }
-
     // Everything not consumed yet.
-    std::span<const std::uint8_t> rest() const
-    {
-        return pos_ >= size_ ? std::span<const std::uint8_t>() : std::span<const std::uint8_t>(data_ + pos_, size_ - pos_);
-    }
+    std::span<const std::uint8_t> rest() const { return data_.subspan(std::min(pos_, data_.size())); }
 
 private:
-    const std::uint8_t* data_;
-    std::size_t size_;
+    std::span<const std::uint8_t> data_;
     std::size_t pos_ = 0;
 };
 
-// Fills `out` with the pattern repeated (white when the pattern is empty), so
-// a short input still paints a whole image.
+// Fills `out` with the pattern repeated (white when it is empty): a short input still paints a whole image.
 inline void fillFrom(std::span<const std::uint8_t> pattern, std::uint8_t* out, std::size_t count)
 {
-    if (pattern.empty()) {
-        std::memset(out, 0xFF, count);
-        return;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        out[i] = pattern[i % pattern.size()];
-    }
+    for (std::size_t i = 0; i < count; ++i) out[i] = pattern.empty() ? 0xFF : pattern[i % pattern.size()];
 }
 
-// The bit raster handed to a binarizer or packer with a size claim: exactly
-// the claim when it is not above what the image needs, so any write past a
-// short buffer is caught; a larger claim must be refused anyway, so a little
-// room past the right size is enough to catch an operation that trusts it.
+// The bit raster handed to a binarizer or packer with a size claim: exactly the claim when
+// it is not above what the image needs, so a write past a short buffer is caught; a larger
+// claim must be refused anyway, so a little room past the right size is enough.
 inline std::size_t bitBufferSize(int claimed, int expected)
 {
-    if (claimed <= 0) {
-        return 1;
-    }
-    if (claimed <= expected) {
-        return static_cast<std::size_t>(claimed);
-    }
-    const long long roomy = static_cast<long long>(expected) + 64;
-    return static_cast<std::size_t>(claimed < roomy ? claimed : roomy);
+    if (claimed <= 0) return 1;
+    return static_cast<std::size_t>(std::min<long long>(claimed, static_cast<long long>(expected) + 64));
 }
