@@ -1,33 +1,27 @@
-// Blank-line classification and the top/bottom scans of paper saving, for
-// the edges a page through the filter does not reach.
+// The top/bottom scans of paper saving, for the edges a page through the
+// filter does not reach.
 #include <gtest/gtest.h>
 
 #include "filter/Functions.h"
 
-TEST(BlankLine, ClassifiesEveryPositionAndLength)
-{
-    // Content in every position, inside and after the word-sized steps.
-    for (int length : {1, 7, 8, 9, 15, 16, 17, 72}) {
-        for (int at = 0; at < length; ++at) {
-            std::vector<unsigned char> line(length, 0xFF);
-            EXPECT_EQ(isNullDataLine(line.data(), length), 0);
-            line[at] = 0xFE;
-            EXPECT_EQ(isNullDataLine(line.data(), length), 1) << length << " " << at;
-            EXPECT_EQ(isNullDataLine(line.data(), at), at == 0 ? -1 : 0) << "past the length is not looked at";
-        }
-    }
-    EXPECT_EQ(isNullDataLine(nullptr, 5), -1);
-}
-
 TEST(BlankLine, ScansRunOnlyForTheirModesAndHeights)
 {
     // Flags, mode, and the start and end counts (99: left as they were).
-    const std::vector<std::tuple<std::vector<unsigned char>, int, int, int>> cases = {
-        {{0, 0, 0, 1, 1, 0, 0}, 3, 3, 2}, {{1, 0, 0, 1, 0}, 1, 99, 99}, {{0, 0, 1, 0, 1, 1}, 2, 99, 99},
-        {{1, 1, 0, 0, 0, 0}, 2, 99, 99},  {{0, 0, 1, 0, 0, 0}, 2, 99, 3}, {{0, 0, 0, 0, 0, 1}, 1, 5, 99},
-        {{0, 1, 0}, 3, 1, 99},            {{0}, 3, 99, 99},              {{0, 0, 1, 0}, 2, 99, 1},
-        {{0, 0, 0, 0, 0, 0}, 3, 99, 99},  {{0, 0, 1, 1, 0, 0}, -1, 99, 99}, {{0, 0, 1, 1, 0, 0}, 1, 2, 99},
-        {{0, 0, 1, 1, 0, 0}, 2, 99, 2},   {{0, 0, 1, 1, 0, 0}, 4, 99, 99},  {{0, 0, 1, 1, 0, 0}, 5, 99, 99}};
+    const std::vector<std::tuple<std::vector<unsigned char>, int, int, int>> cases = {{{0, 0, 0, 1, 1, 0, 0}, 3, 3, 2},
+                                                                                      {{1, 0, 0, 1, 0}, 1, 99, 99},
+                                                                                      {{0, 0, 1, 0, 1, 1}, 2, 99, 99},
+                                                                                      {{1, 1, 0, 0, 0, 0}, 2, 99, 99},
+                                                                                      {{0, 0, 1, 0, 0, 0}, 2, 99, 3},
+                                                                                      {{0, 0, 0, 0, 0, 1}, 1, 5, 99},
+                                                                                      {{0, 1, 0}, 3, 1, 99},
+                                                                                      {{0}, 3, 99, 99},
+                                                                                      {{0, 0, 1, 0}, 2, 99, 1},
+                                                                                      {{0, 0, 0, 0, 0, 0}, 3, 99, 99},
+                                                                                      {{0, 0, 1, 1, 0, 0}, -1, 99, 99},
+                                                                                      {{0, 0, 1, 1, 0, 0}, 1, 2, 99},
+                                                                                      {{0, 0, 1, 1, 0, 0}, 2, 99, 2},
+                                                                                      {{0, 0, 1, 1, 0, 0}, 4, 99, 99},
+                                                                                      {{0, 0, 1, 1, 0, 0}, 5, 99, 99}};
     for (const auto& [flags, mode, start, end] : cases) {
         int foundStart = 99, foundEnd = 99;
         DataNullLine(flags.data(), static_cast<int>(flags.size()), &foundStart, &foundEnd, mode);

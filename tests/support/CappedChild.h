@@ -13,9 +13,7 @@
 
 namespace testsupport {
 
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kCanCapMemory = false;
-#elif defined(__linux__)
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
 inline constexpr bool kCanCapMemory = true;
 #else
 inline constexpr bool kCanCapMemory = false;
@@ -41,10 +39,8 @@ inline int runCapped(long headroom, const std::function<int()>& check)
     int status = 0;
     while (pid > 0 && waitpid(pid, &status, 0) < 0) {
     }
-    if (pid < 0) {
-        return 99;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    return pid < 0 ? 99 : WIFEXITED(status) ? WEXITSTATUS(status) : 100 + signal;
 }
 
 }  // namespace testsupport

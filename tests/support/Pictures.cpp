@@ -1,32 +1,28 @@
 #include "support/Pictures.h"
+#include "support/Process.h"
 
 #include <png.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 
 namespace testsupport {
 
 namespace {
 
-using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
-// First and one past the last row (or column) holding a dark pixel; (0, 0) when none.
-std::pair<int, int> darkSpan(const Gray& g, bool rows)
+// The first and one past the last of `n` lines (rows or columns) that hold a
+// dark pixel; (0, 0) when none does.
+std::pair<int, int> darkSpan(int n, const std::function<bool(int)>& dark)
 {
-    int first = -1, last = -1;
-    for (int y = 0; y < g.height; ++y) {
-        for (int x = 0; x < g.width; ++x) {
-            if (g.at(x, y) < 128) {
-                const int at = rows ? y : x;
-                first = first < 0 ? at : std::min(first, at);
-                last = std::max(last, at);
-            }
-        }
+    int first = 0, last = n;
+    while (first < n && !dark(first)) {
+        ++first;
     }
-    return first < 0 ? std::pair{0, 0} : std::pair{first, last + 1};
+    while (last > first && !dark(last - 1)) {
+        --last;
+    }
+    return first < last ? std::pair{first, last} : std::pair{0, 0};
 }
 
 }  // namespace
@@ -43,9 +39,15 @@ double Gray::darkShare(int x0, int y0, int x1, int y1) const
     return all == 0 ? 0.0 : static_cast<double>(dark) / static_cast<double>(all);
 }
 
-std::pair<int, int> Gray::darkRows() const { return darkSpan(*this, true); }
+std::pair<int, int> Gray::darkRows() const
+{
+    return darkSpan(height, [this](int y) { return darkShare(0, y, width, y + 1) > 0; });
+}
 
-std::pair<int, int> Gray::darkColumns() const { return darkSpan(*this, false); }
+std::pair<int, int> Gray::darkColumns() const
+{
+    return darkSpan(width, [this](int x) { return darkShare(x, 0, x + 1, height) > 0; });
+}
 
 bool readPng(const std::string& path, Gray& out, std::string& error)
 {
@@ -95,8 +97,8 @@ bool writeRgbPng(const std::string& path, int width, int height, const std::func
         const auto crc = crc32(0, reinterpret_cast<const Bytef*>(chunk.data()), static_cast<uInt>(chunk.size()));
         png.insert(33, be32(9) + chunk + be32(static_cast<std::uint32_t>(crc)));
     }
-    File file(std::fopen(path.c_str(), "wb"), &std::fclose);
-    return file && std::fwrite(png.data(), 1, png.size(), file.get()) == png.size();
+    writeFile(path, png);
+    return true;
 }
 
 bool writePdf(const std::string& path, double widthPt, double heightPt, const std::string& content)
@@ -119,8 +121,8 @@ bool writePdf(const std::string& path, double widthPt, double heightPt, const st
     const std::size_t xrefAt = pdf.size();
     pdf += "xref\n0 5\n0000000000 65535 f \n" + xref + "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" +
            std::to_string(xrefAt) + "\n%%EOF\n";
-    File file(std::fopen(path.c_str(), "wb"), &std::fclose);
-    return file && std::fwrite(pdf.data(), 1, pdf.size(), file.get()) == pdf.size();
+    writeFile(path, pdf);
+    return true;
 }
 
 }  // namespace testsupport

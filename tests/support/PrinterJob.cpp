@@ -28,13 +28,9 @@ RasterPage rasterPage(unsigned width, unsigned height, unsigned bits, unsigned s
     return page;
 }
 
-cups_page_header2_t pageHeader(unsigned width, unsigned height, unsigned bitsPerColor, unsigned colorSpace,
-                               int copies)
+cups_page_header2_t pageHeader(unsigned width, unsigned height, unsigned bitsPerColor, unsigned colorSpace, int copies)
 {
     cups_page_header2_t header{};
-    header.HWResolution[0] = header.HWResolution[1] = 203;
-    header.PageSize[0] = width * 72 / 203;
-    header.PageSize[1] = height * 72 / 203;
     header.NumCopies = copies;
     header.cupsWidth = width;
     header.cupsHeight = height;
@@ -42,19 +38,7 @@ cups_page_header2_t pageHeader(unsigned width, unsigned height, unsigned bitsPer
     header.cupsBitsPerPixel = bitsPerColor * (colorSpace == 1 ? 3 : 1);
     header.cupsBytesPerLine = (width * header.cupsBitsPerPixel + 7) / 8;
     header.cupsColorSpace = static_cast<cups_cspace_t>(colorSpace);
-    header.cupsRowCount = height;
     return header;
-}
-
-RasterPage rgbPage(unsigned width, unsigned height, const std::function<std::uint32_t(unsigned, unsigned)>& colour,
-                   int copies)
-{
-    return rasterPage(width, height, 8, 1, colour, copies);
-}
-
-RasterPage oneBitPage(unsigned width, unsigned height, const std::function<bool(unsigned, unsigned)>& dot, int copies)
-{
-    return rasterPage(width, height, 1, 3, dot, copies);
 }
 
 std::string rasterStream(const std::vector<RasterPage>& pages)
@@ -67,25 +51,6 @@ std::string rasterStream(const std::vector<RasterPage>& pages)
     }
     return bytes;
 }
-
-
-namespace {
-
-// Listing lines: time, offset, then the command's bytes and what it is.
-std::vector<std::pair<std::string, std::string>> listed(const std::string& listing)
-{
-    std::vector<std::pair<std::string, std::string>> commands;
-    std::istringstream in(listing);
-    for (std::string line; std::getline(in, line);) {
-        const std::size_t gap = line.find("  ", 22);
-        if (line.size() > 21 && line[21] != ' ' && gap != std::string::npos) {
-            commands.emplace_back(line.substr(21, gap - 21), line.substr(line.find_first_not_of(' ', gap)));
-        }
-    }
-    return commands;
-}
-
-}  // namespace
 
 bool PrinterRun::has(const std::string& text) const
 {
@@ -113,16 +78,22 @@ long PrinterRun::number(const std::string& key) const
 
 std::string PrinterRun::commands(bool queries) const
 {
+    // Listing lines: time, offset, then the command's bytes and what it is.
     std::string text;
-    for (const auto& [bytes, what] : listed(listing)) {
-        const bool query = what.starts_with("status query"), unknown = what.find("unknown bytes") != std::string::npos;
-        if (query && !queries) {
-            continue;
+    std::istringstream in(listing);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t gap = line.find("  ", 22);
+        if (line.size() <= 21 || line[21] == ' ' || gap == std::string::npos) {
+            continue;  // a note, or the end of input
         }
-        text += (text.empty() ? "" : ", ") +
-                (query     ? "Q"
-                 : unknown ? "?" + std::to_string(std::atoi(what.c_str() + what.find_first_of("0123456789")))
-                           : bytes);
+        const std::string what = line.substr(line.find_first_not_of(' ', gap));
+        const bool query = what.starts_with("status query"), unknown = what.find("unknown bytes") != std::string::npos;
+        if (!query || queries) {
+            text += (text.empty() ? "" : ", ") +
+                    (query     ? "Q"
+                     : unknown ? "?" + std::to_string(std::atoi(what.c_str() + what.find_first_of("0123456789")))
+                               : line.substr(21, gap - 21));
+        }
     }
     return text;
 }
@@ -148,8 +119,9 @@ PrinterRun runJob(const PrinterJob& job)
     TempDir dir;
     const std::string raster = job.pages.empty() ? job.rawStream : rasterStream(job.pages);
     writeFile(dir.file("job.ras"), raster);
-    std::vector<std::string> argv = {builtProgram("zorvan-printer"), "--out", dir.file("printer"), "--speed", "0",
-                                     "--width", std::to_string(job.headDots), "--status", job.status};
+    std::vector<std::string> argv = {
+        builtProgram("zorvan-printer"), "--out",    dir.file("printer"), "--speed", "0", "--width",
+        std::to_string(job.headDots),   "--status", job.status};
     argv.insert(argv.end(), job.printerArgs.begin(), job.printerArgs.end());
     argv.insert(argv.end(), {"--", builtProgram("rastertozorvan")});
     std::vector<std::string> filterArgs = {"42", "user", "title", "1", job.options, dir.file("job.ras")};
@@ -157,11 +129,10 @@ PrinterRun runJob(const PrinterJob& job)
     const auto& args = job.filterArgs.empty() ? filterArgs : job.filterArgs;
     argv.insert(argv.end(), args.begin(), args.end());
 
-    ProcessOptions options;
-    options.env = {{"PPD", job.ppdPath.empty() ? sourcePath("ppd/zorvan.ppd") : job.ppdPath},
-                   {"ZORVAN_TEST_WAIT_MS", std::to_string(job.waitMs)}};
-    options.timeoutSeconds = job.timeoutSeconds;
-    options.stdinData = job.onStdin ? raster : "";
+    const ProcessOptions options{.stdinData = job.onStdin ? raster : "",
+                                 .env = {{"PPD", job.ppdPath.empty() ? sourcePath("ppd/zorvan.ppd") : job.ppdPath},
+                                         {"ZORVAN_TEST_WAIT_MS", std::to_string(job.waitMs)}},
+                                 .timeoutSeconds = job.timeoutSeconds};
     PrinterRun run;
     const auto start = std::chrono::steady_clock::now();
     run.proc = runProcess(argv, options);

@@ -32,12 +32,6 @@ cups_page_header2_t pageHeader(unsigned width, unsigned height, unsigned bitsPer
 // RGB, the ink (0 is blank paper) for 8-bit black, a dot when not 0 for 1 bit.
 RasterPage rasterPage(unsigned width, unsigned height, unsigned bitsPerColor, unsigned colorSpace,
                       const std::function<std::uint32_t(unsigned, unsigned)>& value, int copies = 1);
-// An 8-bit RGB page.
-RasterPage rgbPage(unsigned width, unsigned height, const std::function<std::uint32_t(unsigned, unsigned)>& colour,
-                   int copies = 1);
-// A 1-bit black-ink page whose pixel (x, y) is a dot when dot(x, y).
-RasterPage oneBitPage(unsigned width, unsigned height, const std::function<bool(unsigned, unsigned)>& dot,
-                      int copies = 1);
 
 // The pages as one uncompressed (version 3) raster stream, headers copied as
 // they are, so that they may carry values libcups's writer would refuse.
@@ -45,15 +39,15 @@ std::string rasterStream(const std::vector<RasterPage>& pages);
 
 struct PrinterJob {
     std::vector<RasterPage> pages;
-    std::string rawStream;                  // the input when there are no pages
-    bool onStdin = false;                   // six arguments: the stream on standard input
-    std::string ppdPath;                    // default: the shipped PPD
-    std::string options;                    // argument 5
-    std::string status = "ready";           // the printer's status script
-    int headDots = 576;                     // the printer's head width
-    std::vector<std::string> printerArgs;   // more zorvan-printer options
-    std::vector<std::string> filterArgs;    // replace the filter's arguments when not empty
-    int waitMs = 20;                        // the filter's test-only wait period
+    std::string rawStream;                 // the input when there are no pages
+    bool onStdin = false;                  // six arguments: the stream on standard input
+    std::string ppdPath;                   // default: the shipped PPD
+    std::string options;                   // argument 5
+    std::string status = "ready";          // the printer's status script
+    int headDots = 576;                    // the printer's head width
+    std::vector<std::string> printerArgs;  // more zorvan-printer options
+    std::vector<std::string> filterArgs;   // replace the filter's arguments when not empty
+    int waitMs = 20;                       // the filter's test-only wait period
     double timeoutSeconds = 30.0;
 };
 

@@ -20,46 +20,37 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     // behind holding them open cannot stall the test.
     TempDir io;
     writeFile(io.file("in"), options.stdinData);
-    std::vector<std::string> args = argv;
-    std::vector<char*> argp;
-    for (auto& s : args) {
-        argp.push_back(s.data());
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
     }
-    argp.push_back(nullptr);
+    args.push_back(nullptr);
     std::fflush(nullptr);
     const pid_t pid = ::fork();
-    if (pid < 0) {
-        throw std::runtime_error("fork failed");
-    }
     if (pid == 0) {
         ::dup2(::open(io.file("in").c_str(), O_RDONLY), 0);
-        ::dup2(::open(io.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-        ::dup2(::open(io.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-        ::close(3);
-        if (!options.noBackChannel) {
-            ::dup2(::open("/dev/null", O_RDONLY), 3);
-        }
+        ::dup2(::open(io.file("out").c_str(), O_WRONLY | O_CREAT, 0600), 1);
+        ::dup2(::open(io.file("err").c_str(), O_WRONLY | O_CREAT, 0600), 2);
+        ::dup2(::open("/dev/null", O_RDONLY), 3);  // a printer that never answers
         for (int fd = 4; fd < 64; ++fd) {
             ::close(fd);
         }
         for (const auto& [name, value] : options.env) {
             ::setenv(name.c_str(), value.c_str(), 1);
         }
-        ::execv(argp[0], argp.data());
+        ::execv(args[0], args.data());
         ::_exit(127);
     }
     ProcessResult result;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(options.timeoutSeconds);
     int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
+    while (pid > 0 && ::waitpid(pid, &status, WNOHANG) == 0) {
         if (std::chrono::steady_clock::now() >= deadline && !result.timedOut) {
-            result.timedOut = true;
-            ::kill(pid, SIGKILL);
+            result.timedOut = ::kill(pid, SIGKILL) == 0;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    result.exitStatus = pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.out = readFile(io.file("out"));
     result.err = readFile(io.file("err"));
     return result;
@@ -69,9 +60,8 @@ std::string builtProgram(const std::string& name) { return std::string(ZORVAN_BI
 
 std::string sourcePath(const std::string& relative) { return std::string(ZORVAN_SOURCE_DIR) + "/" + relative; }
 
-TempDir::TempDir()
+TempDir::TempDir() : path_((std::filesystem::temp_directory_path() / "zorvan-test-XXXXXX").string())
 {
-    path_ = (std::filesystem::temp_directory_path() / "zorvan-test-XXXXXX").string();
     if (::mkdtemp(path_.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
@@ -79,8 +69,8 @@ TempDir::TempDir()
 
 TempDir::~TempDir()
 {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 std::string readFile(const std::string& path)
@@ -90,15 +80,19 @@ std::string readFile(const std::string& path)
     return s.str();
 }
 
-void writeFile(const std::string& path, const std::string& content) { std::ofstream(path, std::ios::binary) << content; }
+void writeFile(const std::string& path, const std::string& content)
+{
+    std::ofstream(path, std::ios::binary) << content;
+}
 
 std::map<std::string, std::string> readKeyValues(const std::string& path)
 {
     std::map<std::string, std::string> values;
     std::istringstream in(readFile(path));
     for (std::string line; std::getline(in, line);) {
-        if (line.find('=') != std::string::npos) {
-            values[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
+        const std::size_t eq = line.find('=');
+        if (eq != std::string::npos) {
+            values[line.substr(0, eq)] = line.substr(eq + 1);
         }
     }
     return values;

@@ -8,10 +8,8 @@
 namespace testsupport {
 
 struct ProcessResult {
-    std::string out;      // standard output, bytes as written
-    std::string err;      // standard error
-    int exitStatus = -1;  // exit status, or -1 when the process did not exit normally
-    int signal = 0;       // the signal that ended it, if any
+    std::string out, err;  // standard output (bytes as written) and standard error
+    int exitStatus = -1;   // exit status, or -1 when the process did not exit normally
     bool timedOut = false;
 };
 
@@ -19,7 +17,6 @@ struct ProcessOptions {
     std::string stdinData;                   // the child's standard input
     std::map<std::string, std::string> env;  // added to (or replacing in) the inherited environment
     double timeoutSeconds = 60.0;            // the child is killed after this long
-    bool noBackChannel = false;              // leave descriptor 3 closed (else /dev/null: a silent printer)
 };
 
 // argv[0] is the program path.
