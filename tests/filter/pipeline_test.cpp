@@ -51,12 +51,13 @@ TEST(PaperSaving, TrimsColourPagesWithMargins)
     auto page = rasterPage(64, 300, 8, 1, [&](unsigned x, unsigned y) { return inside(x, y) ? 0u : 0xFFFFFFu; });
     // Mode, the margins kept (in units of 8 rows), the rows printed and where
     // the content starts on the paper: (40 - 16) rows dropped on top and
-    // (100 - 16) below with 2 and 2; none kept when the margin exceeds the run.
+    // (100 - 16) below with 2 and 2; all kept when the margin equals the run,
+    // none when it exceeds it.
     struct Case {
         int mode, headerBlank, endBlank, rows, firstDarkRow;
     };
-    const std::vector<Case> cases = {
-        {3, 2, 2, 193, 16}, {1, 2, 0, 276, 16}, {1, 10, 0, 260, 0}, {2, 0, 2, 217, 40}, {0, 2, 2, 300, 40}};
+    const std::vector<Case> cases = {{3, 2, 2, 193, 16}, {1, 2, 0, 276, 16}, {1, 10, 0, 260, 0},
+                                     {1, 5, 0, 300, 40}, {2, 0, 2, 217, 40}, {0, 2, 2, 300, 40}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mode);
         PrinterJob job{
