@@ -1,55 +1,48 @@
-// Colour pages through the built filter and the fake printer: for every
-// binarization setting and the settings around it, each copy carries the
-// bit raster exactly as the imaging library makes it from the same image.
+// Colour pages through the built filter and the simulated printer: every copy
+// carries, byte for byte, the bit raster the imaging library makes of the same
+// image when called directly, and is acknowledged before the next one goes.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 
-#include "FakePrinter.h"
 #include "filter/settingsThermalSensitivityPara.h"
 #include "imaging/24BitTo1Bit.h"
 #include "imaging/Dither.h"
 #include "imaging/FunctionAsistant.h"
 #include "imaging/freeimageHalftone.h"
+#include "support/PrinterJob.h"
 
 using namespace testsupport;
 
 namespace {
 
-struct ColourSettings {
-    int algorithm = 0;
-    int threshold = 0;
-    int paperMode = 0;
-    int inversion = 0;
-    int brightness = 0;
-    int contrast = 0;
-    int horizontal = 0;
-    int vertical = 0;
-    int afterFeed = 0;
+struct Settings {
+    int algorithm = 0, threshold = 0, paperMode = 1, inversion = 0, brightness = 0, contrast = 0, horizontal = 0,
+        vertical = 0, afterFeed = 0;
 
-    std::string ppd() const
+    // Job options over the shipped PPD, paper saving off.
+    std::string options() const
     {
-        auto v = [](int value) { return std::to_string(value); };
-        return ppdWithDefaults({{"Imagealgorithm", v(algorithm)}, {"Threshold", v(threshold)},
-                                {"MediaType", v(paperMode)}, {"Blackandwhiteinversion", v(inversion)},
-                                {"Brightness", v(brightness)}, {"Contrast", v(contrast)},
-                                {"HorizontalOffset", v(horizontal)}, {"VerticalOffset", v(vertical)},
-                                {"AfterFeed", v(afterFeed)}, {"Density", "4"}});
+        std::ostringstream o;
+        o << "Imagealgorithm=" << algorithm << " Threshold=" << threshold << " MediaType=" << paperMode
+          << " Blackandwhiteinversion=" << inversion << " Brightness=" << brightness << " Contrast=" << contrast
+          << " HorizontalOffset=" << horizontal << " VerticalOffset=" << vertical << " AfterFeed=" << afterFeed
+          << " PaperSaveMode=0";
+        return o.str();
     }
 };
 
-int whiteRows(int paperMode) { return paperMode == 2 ? 560 : (paperMode == 3 || paperMode == 4) ? 0 : 120; }
-
-// The bit raster the imaging library makes of the page under these settings,
-// called directly, step by step as a colour page goes.
-std::string expectedBits(const RasterPage& page, const ColourSettings& s)
+// What one copy puts on the paper: the library's bit raster of the page under
+// these settings, called step by step as a colour page goes, then the
+// AfterFeed rows blank.
+std::string expectedCopy(const RasterPage& page, const Settings& s)
 {
-    const int width = static_cast<int>(page.header.cupsWidth);
-    const int height = static_cast<int>(page.header.cupsHeight);
-    const int stride = (width * 24 + 31) / 32 * 4;
+    const int width = static_cast<int>(page.header.cupsWidth), height = static_cast<int>(page.header.cupsHeight);
+    const int stride = (width * 24 + 31) / 32 * 4, witsStep = (width + 31) / 32 * 4;
     std::vector<unsigned char> image(static_cast<std::size_t>(stride) * height, 0);
     for (int y = 0; y < height; ++y) {
-        std::memcpy(image.data() + static_cast<std::size_t>(y) * stride, page.rows.data() + static_cast<std::size_t>(y) * width * 3,
+        std::memcpy(&image[static_cast<std::size_t>(y) * stride], &page.rows[static_cast<std::size_t>(y) * width * 3],
                     static_cast<std::size_t>(width) * 3);
     }
     if (s.brightness != 0 || s.contrast != 0) {
@@ -59,77 +52,63 @@ std::string expectedBits(const RasterPage& page, const ColourSettings& s)
         f_XYOfffset(image.data(), width, height, width * 3, s.horizontal * 24, s.vertical * 24);
     }
     TrueCollorRGBToBGR(width, height, image.data());
-    // The binarizers read the manual threshold through the settings getters.
-    settingsThermalSensitivity = {};
+    settingsThermalSensitivity = {};  // the binarizers read the manual threshold through the getters
     settingsThermalSensitivity.Threshold = s.threshold;
-    const int extra = whiteRows(s.paperMode);
-    int size = ((width + 31) / 32 * 4) * (height + extra);
+    const int extra = s.paperMode == 2 ? 560 : s.paperMode >= 3 ? 0 : 120;
+    int size = witsStep * (height + extra);
     std::vector<unsigned char> bits(static_cast<std::size_t>(size));
-    bool ok = false;
-    const unsigned char* raster = image.data();
-    switch (s.algorithm) {
-    case 0: ok = TrueCollorBitToOnebit(width, height, extra, raster, 12, bits.data(), &size); break;
-    case 2: ok = makeDitherBayer8(width, height, extra, raster, 12, bits.data(), &size); break;
-    case 3: ok = makeDitherBayer16(width, height, extra, raster, 12, bits.data(), &size); break;
-    case 7: ok = ErrorDiffusionFloydSteinberg7351(width, height, extra, raster, 12, bits.data(), &size); break;
-    case 8: ok = ErrorDiffusionBurkes(width, height, extra, raster, 12, bits.data(), &size); break;
-    case 9: ok = ErrorDiffusionSierra(width, height, extra, raster, 12, bits.data(), &size); break;
-    case 10: ok = Threshold(width, height, extra, raster, s.threshold, bits.data(), &size); break;
-    case 11: ok = ErrorDiffusionStucki(width, height, extra, raster, 12, bits.data(), &size); break;
-    default: break;
-    }
-    EXPECT_TRUE(ok);
+    using Binarizer = bool (*)(int, int, int, const unsigned char*, unsigned, unsigned char*, int*);
+    const Binarizer binarizers[] = {TrueCollorBitToOnebit,
+                                    nullptr,
+                                    makeDitherBayer8,
+                                    makeDitherBayer16,
+                                    nullptr,
+                                    nullptr,
+                                    nullptr,
+                                    ErrorDiffusionFloydSteinberg7351,
+                                    ErrorDiffusionBurkes,
+                                    ErrorDiffusionSierra,
+                                    Threshold,
+                                    ErrorDiffusionStucki};
+    const unsigned selector = s.algorithm == 10 ? static_cast<unsigned>(s.threshold) : 12u;
+    EXPECT_TRUE(binarizers[s.algorithm](width, height, extra, image.data(), selector, bits.data(), &size));
     if (s.inversion == 0) {
         DoTurnOver(bits.data(), size);
     }
-    return std::string(bits.begin(), bits.end());
+    return std::string(bits.begin(), bits.end()) +
+           std::string(static_cast<std::size_t>(8 * s.afterFeed * witsStep), '\0');
 }
 
-// A small picture: a gradient, a dark block, a light ring and coloured bars.
+// A gradient, a dark block and coloured lines.
 RasterPage picture(unsigned width, unsigned height, int copies = 1)
 {
-    return rgbPage(width, height, [=](unsigned x, unsigned y) -> std::uint32_t {
-        if (x >= width / 4 && x < width / 2 && y >= height / 4 && y < height / 2) {
-            return 0x101010;
-        }
-        if (y % 7 == 3) {
-            return 0xC02040;
-        }
-        unsigned level = 255 * x / (width > 1 ? width - 1 : 1);
-        return (level << 16) | (((level + y * 3) & 0xFF) << 8) | (255 - level);
-    }, copies);
+    auto colour = [=](unsigned x, unsigned y) {
+        const unsigned level = 255 * x / std::max(width - 1, 1u);
+        const bool block = x >= width / 4 && x < width / 2 && y >= height / 4 && y < height / 2;
+        return block        ? 0x101010u
+               : y % 7 == 3 ? 0xC02040u
+                            : (level << 16) | (((level + y * 3) & 0xFF) << 8) | (255 - level);
+    };
+    return rasterPage(width, height, 8, 1, colour, copies);
 }
 
-// Runs the pages under the settings and checks every copy of every page.
-FilterRun expectPrintedAsLibraryMakesThem(const std::vector<RasterPage>& pages, const ColourSettings& s)
+// Prints the pages (all of one row size) and checks every copy on the paper.
+PrinterRun expectLibraryBits(const std::vector<RasterPage>& pages, const Settings& s)
 {
-    FilterJob job;
-    job.pages = pages;
-    job.ppd = s.ppd();
-    auto r = runFilterJob(job);
-    EXPECT_EQ(r.exitStatus, 0) << r.err;
-    auto rasters = r.ofKind(PrinterCommand::Raster);
-    std::size_t next = 0;
+    auto r = runJob({.pages = pages,
+                     .options = s.options(),
+                     .headDots = static_cast<int>((pages[0].header.cupsWidth + 31) / 32 * 32)});
+    EXPECT_EQ(r.proc.exitStatus, 0) << r.log();
+    std::string expected;
+    long copies = 0;
     for (const RasterPage& page : pages) {
-        const int width = static_cast<int>(page.header.cupsWidth);
-        const int witsStep = (width + 31) / 32 * 4;
-        const int rows = static_cast<int>(page.header.cupsHeight) + whiteRows(s.paperMode);
-        const std::string bits = expectedBits(page, s);
-        for (int copy = 0; copy < static_cast<int>(page.header.NumCopies); ++copy, ++next) {
-            if (next >= rasters.size()) {
-                ADD_FAILURE() << "copy missing";
-                return r;
-            }
-            const PrinterCommand& raster = *rasters[next];
-            SCOPED_TRACE("page " + std::to_string(width) + "x" + std::to_string(page.header.cupsHeight));
-            EXPECT_EQ(raster.rowBytes, witsStep);
-            EXPECT_EQ(raster.rows, rows + 8 * s.afterFeed);
-            EXPECT_TRUE(raster.data == bits + std::string(static_cast<std::size_t>(8 * s.afterFeed * witsStep), '\0'))
-                << "bit raster differs";
+        for (int copy = 0; copy < static_cast<int>(page.header.NumCopies); ++copy, ++copies) {
+            expected += expectedCopy(page, s);
         }
     }
-    EXPECT_EQ(next, rasters.size());
-    EXPECT_FALSE(r.endedInsideCommand);
+    EXPECT_EQ(r.number("copies_acknowledged"), copies);
+    EXPECT_EQ(r.number("errors"), 0) << r.listing;
+    EXPECT_TRUE(r.paperBytes() == expected) << "the paper differs from the library's bit raster";
     return r;
 }
 
@@ -137,89 +116,88 @@ FilterRun expectPrintedAsLibraryMakesThem(const std::vector<RasterPage>& pages, 
 
 TEST(ColourRoad, EveryBinarizationSettingPrintsTheLibrarysBits)
 {
-    const std::vector<std::pair<int, std::string>> settings = {
-        {0, "DEBUG: 611 bReturn -- 1.\n"}, {2, "DEBUG: 622 bReturn=1\n"},   {3, "DEBUG: 633 bReturn=1\n"},
-        {7, "DEBUG: 7351 bReturn -- 1.\n"}, {8, "DEBUG: 660 bReturn=1\n"},  {9, "DEBUG: 670 bReturn=1\n"},
-        {10, "DEBUG: 680 bReturn=1\n"},     {11, "DEBUG: 670 bReturn=1\n"},
-    };
-    for (const auto& [algorithm, line] : settings) {
+    for (int algorithm : {0, 2, 3, 7, 8, 9, 10, 11}) {
         SCOPED_TRACE(algorithm);
-        ColourSettings s;
-        s.algorithm = algorithm;
-        s.threshold = 140;
-        s.afterFeed = 1;
-        auto r = expectPrintedAsLibraryMakesThem({picture(75, 30, 2)}, s);
-        EXPECT_TRUE(r.logHas(line)) << r.err;
-        if (algorithm == 0) {
-            EXPECT_TRUE(r.logHas("DEBUG: 512 -- do RGBToBGR.\nDEBUG: 547 -- OK.\n"
-                                 "DEBUG: 585 witsStep -- 12,DataBinSize -- 1800.\nDEBUG: 558 -- OK.\n"
-                                 "DEBUG: 630 height0 -- 120.\nDEBUG: header.cupsHeight=30,pageHeight=0,height0=120.\n"
-                                 "DEBUG: 564 -- OK.\n"
-                                 "DEBUG: Raw>Data Before outputarray -- curPagePos -- 0.\n -- 721"))
-                << r.err;
-            EXPECT_TRUE(r.logHas("DEBUG: RawData After outputarray -- curPagePos -- 1800.\n -- 725"));
-        }
+        auto r =
+            expectLibraryBits({picture(75, 30, 2)}, Settings{.algorithm = algorithm, .threshold = 144, .afterFeed = 1});
+        // The page's initialise, then each copy self-contained: 12 bytes x (30 + 120 + 8) rows.
+        const std::string copy = "1B 40, 1D 83 04, 1B 61 01, 1D 76 30 00 0C 00 9E 00";
+        EXPECT_EQ(r.commands(), "1B 40, " + copy + ", " + copy);
     }
 }
 
-TEST(ColourRoad, OddAndTinySizesAndUniformPages)
+TEST(ColourRoad, SizesPaperModesInversionAndAdjustments)
 {
-    std::vector<RasterPage> pages = {picture(1, 1), picture(2, 2), picture(1, 7), picture(7, 1), picture(33, 5),
-                                     picture(575, 3)};
+    std::vector<RasterPage> tiny = {picture(1, 1), picture(2, 2), picture(1, 7), picture(7, 1), picture(31, 5)};
     for (std::uint32_t level : {0x000000u, 0xFFFFFFu, 0x808080u}) {
-        pages.push_back(rgbPage(41, 9, [=](unsigned, unsigned) { return level; }));
+        tiny.push_back(rasterPage(17, 9, 8, 1, [=](unsigned, unsigned) { return level; }));
     }
     for (int algorithm : {0, 3, 7}) {
         SCOPED_TRACE(algorithm);
-        ColourSettings s;
-        s.algorithm = algorithm;
-        s.threshold = 100;
-        expectPrintedAsLibraryMakesThem(pages, s);
+        expectLibraryBits(tiny, Settings{.algorithm = algorithm});
+        expectLibraryBits({picture(575, 3), picture(545, 4)}, Settings{.algorithm = algorithm});
+    }
+    const std::vector<Settings> table = {{.paperMode = 2},
+                                         {.paperMode = 3},
+                                         {.paperMode = 4},
+                                         {.inversion = 1},
+                                         {.algorithm = 7, .brightness = 20, .contrast = 40},
+                                         {.algorithm = 7, .brightness = -20, .contrast = -100},
+                                         {.algorithm = 2, .horizontal = 1, .vertical = -1},
+                                         {.algorithm = 10, .threshold = 96, .horizontal = -5}};
+    for (const Settings& s : table) {
+        SCOPED_TRACE(s.options());
+        expectLibraryBits({picture(90, 40)}, s);
     }
 }
 
-TEST(ColourRoad, PaperModesInversionAndAdjustments)
+TEST(Copies, OnlyTheCopysOwnMatchingReplyAcknowledgesIt)
 {
-    const auto page = picture(90, 40);
-    for (int mode = 0; mode <= 4; ++mode) {
-        ColourSettings s;
-        s.paperMode = mode;
-        expectPrintedAsLibraryMakesThem({page}, s);
-    }
-    ColourSettings inverted;
-    inverted.inversion = 1;
-    expectPrintedAsLibraryMakesThem({page}, inverted);
-
-    for (auto [brightness, contrast] : {std::pair{20, 30}, {-20, -100}}) {
-        ColourSettings s;
-        s.algorithm = 7;
-        s.brightness = brightness;
-        s.contrast = contrast;
-        expectPrintedAsLibraryMakesThem({page}, s);
-    }
-    for (auto [h, v] : {std::pair{1, -1}, {-5, 0}}) {
-        ColourSettings s;
-        s.algorithm = 2;
-        s.horizontal = h;
-        s.vertical = v;
-        expectPrintedAsLibraryMakesThem({page}, s);
+    // Three ready replies let the first copy go; its query is the fourth.
+    struct Case {
+        std::string status;
+        RasterPage page;
+        int exitStatus;
+        std::string lines;
+    };
+    const std::vector<Case> cases = {
+        {"1-3:ready,4:raw=10040520001004042000,ready", picture(64, 20, 2), 0,
+         "DEBUG: Status Process  -- Received reply data 10 4 5 20 0 .\nDEBUG: Status Process  -- Received reply.\n"
+         "DEBUG: 710 i = 1.\nDEBUG: Status Process  -- Received reply.\n"},
+        // No reply: 10 periods and 2 ms per announced row; the second copy is not sent.
+        {"1-3:ready,none", picture(64, 20, 2), 1,
+         "ERROR: The printer did not acknowledge copy 1 of page 1 within 1.0 seconds; the copy may be incomplete.\n"},
+        // The third reply comes after the monitor's limit, so the monitor
+        // takes it for the fourth query's, and the fourth query's own reply
+        // reaches the back channel while the copy is on its way (more than a
+        // pipe holds, so the printer has read the query first). The copy must
+        // throw it away and wait for its own, which never comes.
+        {"1-2:ready,3:ready+delay=150,4:ready,none", picture(576, 3000), 1,
+         "DEBUG: Discarded 5 stale reply bytes before copy 1.\n"
+         "ERROR: The printer did not acknowledge copy 1 of page 1 within 1.6 seconds"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
+        // Wait periods of 100 ms: the monitor's replies well within its limit on a busy machine.
+        auto r = runJob({.pages = {c.page}, .status = c.status, .waitMs = 100});
+        EXPECT_EQ(r.proc.exitStatus, c.exitStatus) << r.log();
+        EXPECT_TRUE(r.has(c.lines)) << r.log();
+        EXPECT_EQ(r.number("rasters"), c.exitStatus == 0 ? 2 : 1);
+        EXPECT_EQ(r.has("INFO: Ready to print."), c.exitStatus == 0);
+        EXPECT_LT(r.seconds, 5.0);
     }
 }
 
-TEST(ColourRoad, UnsupportedSettingsAreErrors)
+TEST(Copies, NoCopiesSendNothingAndLongCopiesGoInBands)
 {
-    for (int algorithm : {1, 6, 12}) {
-        ColourSettings s;
-        s.algorithm = algorithm;
-        FilterJob job;
-        job.pages = {picture(16, 4)};
-        job.ppd = s.ppd();
-        auto r = runFilterJob(job);
-        EXPECT_EQ(r.exitStatus, 1);
-        EXPECT_TRUE(r.logHas("ERROR: Unsupported binarization setting " + std::to_string(algorithm) +
-                             " (Imagealgorithm)"))
-            << r.err;
-        EXPECT_TRUE(r.ofKind(PrinterCommand::Raster).empty());
-        EXPECT_FALSE(r.logHas("INFO: Ready to print."));
+    for (int copies : {0, -1}) {
+        auto r = runJob({.pages = {picture(64, 20, copies)}});
+        ASSERT_EQ(r.proc.exitStatus, 0) << r.log();
+        EXPECT_EQ(r.commands(), "1B 40");
     }
+    // Beyond the raster command's 65,535 rows: per copy one set-up, two bands
+    // (the second with the 120 white and 8 AfterFeed rows), one query.
+    auto r = expectLibraryBits({picture(8, 70000, 2)}, Settings{.afterFeed = 1});
+    const std::string copy = "1B 40, 1D 83 04, 1B 61 01, 1D 76 30 00 04 00 FF FF, 1D 76 30 00 04 00 F1 11";
+    EXPECT_EQ(r.commands(), "1B 40, " + copy + ", " + copy);
 }

@@ -1,19 +1,29 @@
 #include "support/Pictures.h"
+#include "support/Process.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 
 namespace testsupport {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+// The first and one past the last of `n` lines (rows or columns) that hold a
+// dark pixel; (0, 0) when none does.
+std::pair<int, int> darkSpan(int n, const std::function<bool(int)>& dark)
+{
+    int first = 0, last = n;
+    while (first < n && !dark(first)) {
+        ++first;
+    }
+    while (last > first && !dark(last - 1)) {
+        --last;
+    }
+    return first < last ? std::pair{first, last} : std::pair{0, 0};
+}
 
 }  // namespace
 
@@ -31,97 +41,63 @@ double Gray::darkShare(int x0, int y0, int x1, int y1) const
 
 std::pair<int, int> Gray::darkRows() const
 {
-    int first = -1, last = -1;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            if (at(x, y) < 128) {
-                if (first < 0) {
-                    first = y;
-                }
-                last = y;
-                break;
-            }
-        }
-    }
-    return first < 0 ? std::pair{0, 0} : std::pair{first, last + 1};
+    return darkSpan(height, [this](int y) { return darkShare(0, y, width, y + 1) > 0; });
 }
 
 std::pair<int, int> Gray::darkColumns() const
 {
-    int first = width, last = -1;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            if (at(x, y) < 128) {
-                first = std::min(first, x);
-                last = std::max(last, x);
-            }
-        }
-    }
-    return last < 0 ? std::pair{0, 0} : std::pair{first, last + 1};
+    return darkSpan(width, [this](int x) { return darkShare(x, 0, x + 1, height) > 0; });
 }
 
 bool readPng(const std::string& path, Gray& out, std::string& error)
 {
-    File file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        error = "cannot open " + path;
-        return false;
-    }
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_stdio(&image, file.get())) {
-        error = path + ": " + image.message;
-        return false;
+    if (png_image_begin_read_from_file(&image, path.c_str())) {
+        image.format = PNG_FORMAT_GRAY;
+        out.width = static_cast<int>(image.width);
+        out.height = static_cast<int>(image.height);
+        out.pixels.assign(PNG_IMAGE_SIZE(image), 0);
+        if (png_image_finish_read(&image, nullptr, out.pixels.data(), 0, nullptr)) {
+            return true;
+        }
     }
-    image.format = PNG_FORMAT_GRAY;
-    out.width = static_cast<int>(image.width);
-    out.height = static_cast<int>(image.height);
-    out.pixels.assign(PNG_IMAGE_SIZE(image), 0);
-    if (!png_image_finish_read(&image, nullptr, out.pixels.data(), 0, nullptr)) {
-        error = path + ": " + image.message;
-        png_image_free(&image);
-        return false;
-    }
-    return true;
+    error = path + ": " + image.message;
+    png_image_free(&image);
+    return false;
 }
 
 bool writeRgbPng(const std::string& path, int width, int height, const std::function<Rgb(int x, int y)>& pixel,
                  int resolutionDpi)
 {
-    File file(std::fopen(path.c_str(), "wb"));
-    if (!file) {
-        return false;
-    }
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (info == nullptr) {
-        png_destroy_write_struct(&png, nullptr);
-        return false;
-    }
-    std::vector<png_byte> row(static_cast<std::size_t>(width) * 3);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_init_io(png, file.get());
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    if (resolutionDpi > 0) {
-        const auto perMetre = static_cast<png_uint_32>(resolutionDpi / 0.0254 + 0.5);
-        png_set_pHYs(png, info, perMetre, perMetre, PNG_RESOLUTION_METER);
-    }
-    png_write_info(png, info);
+    std::vector<std::uint8_t> rgb;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const Rgb c = pixel(x, y);
-            row[static_cast<std::size_t>(x) * 3] = c.r;
-            row[static_cast<std::size_t>(x) * 3 + 1] = c.g;
-            row[static_cast<std::size_t>(x) * 3 + 2] = c.b;
+            rgb.insert(rgb.end(), {c.r, c.g, c.b});
         }
-        png_write_row(png, row.data());
     }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = PNG_FORMAT_RGB;
+    png_alloc_size_t size = 0;
+    png_image_write_to_memory(&image, nullptr, &size, 0, rgb.data(), 0, nullptr);
+    std::string png(size, '\0');
+    if (!png_image_write_to_memory(&image, png.data(), &size, 0, rgb.data(), 0, nullptr)) {
+        return false;
+    }
+    png.resize(size);
+    auto be32 = [](std::uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
+    if (resolutionDpi > 0) {
+        // A pHYs chunk right after the signature and the header chunk (8 + 25 bytes).
+        const auto perMetre = static_cast<std::uint32_t>(resolutionDpi / 0.0254 + 0.5);
+        const std::string chunk = "pHYs" + be32(perMetre) + be32(perMetre) + '\1';
+        const auto crc = crc32(0, reinterpret_cast<const Bytef*>(chunk.data()), static_cast<uInt>(chunk.size()));
+        png.insert(33, be32(9) + chunk + be32(static_cast<std::uint32_t>(crc)));
+    }
+    writeFile(path, png);
     return true;
 }
 
@@ -135,23 +111,18 @@ bool writePdf(const std::string& path, double widthPt, double heightPt, const st
         std::string("<< /Type /Page /Parent 2 0 R /MediaBox ") + box + " /Contents 4 0 R >>",
         "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
     };
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
+    std::string pdf = "%PDF-1.4\n", xref;
     for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
+        char entry[24];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", pdf.size());
+        xref += entry;
         pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
     }
-    const std::size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (std::size_t offset : offsets) {
-        char entry[24];
-        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
-        pdf += entry;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
-    File file(std::fopen(path.c_str(), "wb"));
-    return file && std::fwrite(pdf.data(), 1, pdf.size(), file.get()) == pdf.size();
+    const std::size_t xrefAt = pdf.size();
+    pdf += "xref\n0 5\n0000000000 65535 f \n" + xref + "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(xrefAt) + "\n%%EOF\n";
+    writeFile(path, pdf);
+    return true;
 }
 
 }  // namespace testsupport

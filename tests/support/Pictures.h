@@ -11,8 +11,7 @@ namespace testsupport {
 
 // An 8-bit gray picture, row after row; 0 is black.
 struct Gray {
-    int width = 0;
-    int height = 0;
+    int width = 0, height = 0;
     std::vector<std::uint8_t> pixels;
 
     std::uint8_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }

@@ -8,27 +8,16 @@
 namespace testsupport {
 
 struct ProcessResult {
-    std::string out;   // standard output, bytes as written
-    std::string err;   // standard error
-    int exitStatus = -1;  // exit status, or -1 when the process did not exit normally
-    int signal = 0;       // the signal that ended it, if any
+    std::string out, err;  // standard output (bytes as written) and standard error
+    int exitStatus = -1;   // exit status, or -1 when the process did not exit normally
     bool timedOut = false;
 };
 
 struct ProcessOptions {
-    std::string stdinData;                    // written to the child's standard input, then closed
-    std::map<std::string, std::string> env;   // added to (or replacing in) the inherited environment
-    std::vector<std::string> unsetEnv;        // removed from the inherited environment
-    double timeoutSeconds = 60.0;             // the child is killed after this long
-    bool noBackChannel = false;               // leave descriptor 3 closed (else /dev/null)
+    std::string stdinData;                   // the child's standard input
+    std::map<std::string, std::string> env;  // added to (or replacing in) the inherited environment
+    double timeoutSeconds = 60.0;            // the child is killed after this long
 };
-
-// The environment for a child: this process's, less `options.unsetEnv`, with
-// `options.env` set; as NAME=VALUE strings.
-std::vector<std::string> childEnvironment(const ProcessOptions& options);
-
-// Pointers to the strings, null-terminated, for execve.
-std::vector<char*> cStrings(std::vector<std::string>& strings);
 
 // argv[0] is the program path.
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
