@@ -48,7 +48,7 @@ test-asan: build-asan
 # reaches the handler under it.
 BUILD_TSAN   ?= build-tsan
 TSAN_TARGETS ?= rastertozorvan zorvan-printer filter_tests reliability_tests fuzz_raster
-TSAN_TESTS   ?= ^(StatusMonitor|Copies|JobLoop|OneBitRoad|PrinterChannel|GrayPages|PaperSaving|PrinterFaults|JobCancel|BadInput)\.|^fuzz_smoke_raster$$
+TSAN_TESTS   ?= ^(StatusMonitor|Copies|JobLoop|OneBitRoad|PrinterChannel|GrayPages|PaperSaving|PrinterFaults|JobCancel|BadInput)\.|^Conditions/StateReasons\.|^fuzz_smoke_raster$$
 TSAN_SKIP    ?= ^(PrinterChannel.NoStatusQueryLandsInsidePageBytes|JobLoop.HeaderAndRowSizeLinesOfAPage|JobCancel.PrinterThatStopsReadingGivesUpWithAnError)$$
 
 $(BUILD_TSAN)/CMakeCache.txt:
