@@ -74,7 +74,9 @@ TEST_P(StateReasons, TellsCupsWhatChanged)
     argv.insert(argv.end(), {"--", builtProgram("rastertozorvan"), "1", "user", "title", "1", "",
                              raster_->file("page.ras")});
     testsupport::ProcessOptions options;
-    options.env = {{"PPD", sourcePath("ppd/zorvan.ppd")}, {"ZORVAN_TEST_WAIT_MS", "20"}};
+    // A period long enough that a loaded machine answers every query within
+    // it: a reply that misses its period would read as a short silence.
+    options.env = {{"PPD", sourcePath("ppd/zorvan.ppd")}, {"ZORVAN_TEST_WAIT_MS", "100"}};
     options.timeoutSeconds = 30;
     auto run = testsupport::runProcess(argv, options);
 
