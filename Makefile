@@ -45,7 +45,7 @@ test-asan: build-asan
 # a job whose printer stopped reading never reaches the handler under it.
 BUILD_TSAN   ?= build-tsan
 TSAN_TARGETS ?= rastertozorvan zorvan-printer filter_tests reliability_tests fuzz_raster
-TSAN_TESTS   ?= ^(StatusMonitor|Copies|ColourRoad|OneBitRoad|PaperSaving|PrinterFaults|JobCancel|BadInput)\.|^fuzz_smoke_raster$$
+TSAN_TESTS   ?= ^(StatusMonitor|Copies|ColourRoad|OneBitRoad|PaperSaving|PrinterFaults|JobCancel|BadInput)\.|^Conditions/StateReasons\.|^fuzz_smoke_raster$$
 TSAN_SKIP    ?= ^(JobCancel.PrinterThatStopsReadingGivesUpWithAnError)$$
 
 $(BUILD_TSAN)/CMakeCache.txt:

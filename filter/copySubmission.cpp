@@ -115,6 +115,7 @@ AckResult awaitAcknowledgement(long long limitMs, unsigned char& statusByte)
         }
         double leftPeriods = periodMs > 0 ? static_cast<double>(leftMs) / periodMs : 0.0;
         long count = backChannelReadFor(copyReply, sizeof copyReply, leftPeriods);
+        reportPrinterReply(copyReply, count);
         if (count > 0) {
             if (count >= 3 && copyReply[0] == 0x10 && copyReply[1] == 0x04 && copyReply[2] == 0x04) {
                 statusByte = count >= 4 ? copyReply[3] : 0x20;

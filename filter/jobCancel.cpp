@@ -70,6 +70,7 @@ void CancelWatch::watch()
                          "ERROR: The job did not end within %.0f seconds after it was cancelled (the printer is "
                          "not taking data); giving up.\n",
                          closingPeriods);
+            endJobStateReasons();
             std::fflush(stderr);
             // The main thread may be stuck in a write that never returns.
             _exit(1);

@@ -211,10 +211,12 @@ void pollPrinterOnce()
             std::fputs("INFO: The printer does not answer; waiting for it.\n", stderr);
             silenceReported = true;
         }
+        reportPrinterSilent();
         return;
     }
     silenceReported = false;
     decodeReply();
+    reportPrinterReply(status, count);
 }
 
 }  // namespace
@@ -339,6 +341,101 @@ unsigned char printerErrorCode(unsigned char statusByte)
         code |= 4;
     }
     return code;
+}
+
+namespace {
+
+// One bit per keyword the filter owns; the three errors use the bits of
+// printerErrorCode.
+constexpr unsigned reasonCoverOpen = 1;
+constexpr unsigned reasonPaperOut = 2;
+constexpr unsigned reasonOverheating = 4;
+constexpr unsigned reasonSkewed = 8;
+constexpr unsigned reasonNoAnswer = 16;
+constexpr unsigned printerConditions = reasonCoverOpen | reasonPaperOut | reasonOverheating | reasonSkewed;
+
+struct OwnedReason {
+    unsigned bit;
+    const char* keyword;
+};
+
+constexpr OwnedReason ownedReasons[] = {
+    {reasonPaperOut, "media-empty-error"},
+    {reasonCoverOpen, "cover-open-error"},
+    {reasonOverheating, "com.zorvan-overheating-error"},
+    {reasonSkewed, "com.zorvan-paper-skewed-warning"},
+    {reasonNoAnswer, "com.zorvan-no-answer-report"},
+};
+
+std::mutex stateReasonsMutex;
+unsigned toldReasons = 0;     // keywords CUPS has been told about in this job
+unsigned presentReasons = 0;  // of those, the ones told as set
+bool stateReasonsClosed = false;
+
+// Tells CUPS the keywords of `which` that are new or changed: set when their
+// bit is in `present`, cleared otherwise. `always` tells them even unchanged.
+// The caller holds stateReasonsMutex.
+void tellReasonsLocked(unsigned present, unsigned which, bool always)
+{
+    if (stateReasonsClosed) {
+        return;
+    }
+    for (const OwnedReason& reason : ownedReasons) {
+        if ((which & reason.bit) == 0) {
+            continue;
+        }
+        const bool set = (present & reason.bit) != 0;
+        const bool told = (toldReasons & reason.bit) != 0;
+        if (!always && told && set == ((presentReasons & reason.bit) != 0)) {
+            continue;
+        }
+        char line[80];
+        std::snprintf(line, sizeof line, "STATE: %c%s\n", set ? '+' : '-', reason.keyword);
+        std::fputs(line, stderr);
+        toldReasons |= reason.bit;
+        presentReasons = set ? (presentReasons | reason.bit) : (presentReasons & ~reason.bit);
+    }
+}
+
+void tellReasons(unsigned present, unsigned which, bool always = false)
+{
+    std::lock_guard<std::mutex> lock(stateReasonsMutex);
+    tellReasonsLocked(present, which, always);
+}
+
+}  // namespace
+
+void reportPrinterReply(const unsigned char* reply, long count)
+{
+    if (count <= 0) {
+        return;
+    }
+    tellReasons(0, reasonNoAnswer);
+    if (count >= 4 && reply[0] == 0x10 && reply[1] == 0x04 && reply[2] == 0x04) {
+        const unsigned char statusByte = reply[3];
+        const unsigned skew = (statusByte & 0x80) != 0 ? reasonSkewed : 0;
+        tellReasons(printerErrorCode(statusByte) | skew, printerConditions);
+    }
+}
+
+void reportPrinterSilent() { tellReasons(reasonNoAnswer, reasonNoAnswer); }
+
+JobStateReasons::JobStateReasons()
+{
+    std::lock_guard<std::mutex> lock(stateReasonsMutex);
+    toldReasons = 0;
+    presentReasons = 0;
+    stateReasonsClosed = false;
+    tellReasonsLocked(0, reasonNoAnswer, true);
+}
+
+JobStateReasons::~JobStateReasons() { endJobStateReasons(); }
+
+void endJobStateReasons()
+{
+    std::lock_guard<std::mutex> lock(stateReasonsMutex);
+    tellReasonsLocked(0, reasonNoAnswer, true);
+    stateReasonsClosed = true;
 }
 
 void printerStatusProcess()

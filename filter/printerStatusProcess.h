@@ -44,6 +44,39 @@ extern long (*testPrinterReply)(unsigned char* buffer, std::size_t length);
 // 1 cover open, 2 out of paper, 4 overheating, ORed.
 unsigned char printerErrorCode(unsigned char statusByte);
 
+// The printer's condition as CUPS printer-state-reasons ("STATE: +kw" and
+// "STATE: -kw" lines on standard error). The filter owns exactly these
+// keywords and never touches others (the backend has its own):
+//   media-empty-error, cover-open-error, com.zorvan-overheating-error,
+//   com.zorvan-paper-skewed-warning (the printer still prints) and
+//   com.zorvan-no-answer-report.
+// Only changes against what CUPS was last told are written; the first valid
+// reply of a job tells the whole picture, since cupsd keeps the reasons of
+// an earlier job. Both threads report; the told state is kept under a lock.
+
+// A reply came from the printer (`count` bytes, as read): clears "no answer"
+// and, when it begins 10 04 04 and carries a status byte, reports the
+// printer's conditions.
+void reportPrinterReply(const unsigned char* reply, long count);
+
+// The monitor's query got no reply.
+void reportPrinterSilent();
+
+// For one job: clears "no answer" when the job starts and again when it ends
+// (however it ends), and forgets what CUPS was told before. The printer's
+// conditions stay as told: they persist until a reply shows them gone.
+class JobStateReasons {
+public:
+    JobStateReasons();
+    ~JobStateReasons();
+    JobStateReasons(const JobStateReasons&) = delete;
+    JobStateReasons& operator=(const JobStateReasons&) = delete;
+};
+
+// The end-of-job clear of "no answer", for exits that skip destructors.
+// Nothing is reported after it.
+void endJobStateReasons();
+
 // Body of the monitor thread: polls until a stop is requested. Never stops
 // inside a query/reply exchange.
 void printerStatusProcess();

@@ -356,6 +356,9 @@ int rastertozorvanMain(int argc, char* argv[])
     clearCancel();
     resetWaitPeriod();
     resetCopyReplyBuffer();
+    // Before the monitor, so that the monitor has stopped by the time the
+    // job's last state line is written.
+    JobStateReasons stateReasons;
     // The monitor runs from the very start so the printer's condition is
     // known by the time the first page is ready.
     StatusMonitor monitor;

@@ -40,6 +40,17 @@ Printer::Printer(const PrinterConfig& cfg, const StatusScript& script, std::FILE
     if (first.hasStatus) condition_ = first.status;
 }
 
+void Printer::continueFrom(long queriesSoFar, std::uint8_t condition) {
+    queryBase_ = queriesSoFar;
+    condition_ = condition;
+}
+
+void Printer::scriptChanged(double now) {
+    Answer next = script_.answerFor(queryNumber() + 1);
+    if (next.hasStatus) condition_ = next.status;
+    note(now, "note: status file changed; the printer now reports " + describeStatus(condition_) + " (" + next.text + ")");
+}
+
 void Printer::line(double now, std::uint64_t offset, std::span<const std::uint8_t> bytes, const std::string& text) {
     char head[64];
     std::snprintf(head, sizeof head, "%9.3f %9" PRIu64 "  ", now, offset);
@@ -184,7 +195,7 @@ Printer::Decode Printer::tryCommand(double now, std::vector<TimedWrite>& out) {
             if (c[1] != 0x04) return Decode::Unknown;
             if (need(3)) return Decode::NeedMore;
             if (c[2] != 0x04) return Decode::Unknown;
-            long q = ++stats_.queries;
+            long q = queryBase_ + ++stats_.queries;
             Answer a = script_.answerFor(q);
             if (a.hasStatus) condition_ = a.status;
             bool ack = rasterSinceQuery_;

@@ -47,6 +47,17 @@ public:
                       std::string& error) const;
 
     long queries() const { return stats_.queries; }
+    // The number of the last status query, counted over every connection.
+    long queryNumber() const { return queryBase_ + stats_.queries; }
+    std::uint8_t condition() const { return condition_; }
+    double busyUntil() const { return busyUntil_; }
+    // A printer that has served earlier connections: its query numbering and
+    // its condition go on from there.
+    void continueFrom(long queriesSoFar, std::uint8_t condition);
+    // The status script was replaced: the printer is at once in the state
+    // the new script gives for the next query (a cover opened or paper loaded
+    // is known to the printer before anyone asks).
+    void scriptChanged(double now);
     std::uint64_t bytesIn() const { return offset_; }
 
 private:
@@ -90,6 +101,7 @@ private:
     long rasterNumber_ = 0;
 
     std::uint8_t condition_ = 0x20;  // the status the printer reports now
+    long queryBase_ = 0;             // queries answered on earlier connections
     int justification_ = 0;
     double busyUntil_ = 0;          // when the rows taken so far have printed
     double lastDue_ = 0;

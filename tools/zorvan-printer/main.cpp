@@ -7,9 +7,13 @@
 #include <cups/cups.h>
 #include <cups/sidechannel.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -34,6 +39,7 @@ const char* const kUsage =
     "Usage:\n"
     "  zorvan-printer [OPTIONS] -- PROGRAM [ARGS...]   run PROGRAM (e.g. the filter) against the printer\n"
     "  zorvan-printer [OPTIONS] [--input FILE]         decode a byte stream (standard input), no replies\n"
+    "  zorvan-printer [OPTIONS] --listen ADDRESS:PORT  a network printer (AppSocket, as on port 9100)\n"
     "  zorvan-sim                                      as a CUPS backend: print the device line\n"
     "  zorvan-sim job-id user title copies options [file]   as a CUPS backend: print a job\n"
     "\n"
@@ -42,16 +48,31 @@ const char* const kUsage =
     "standard input and standard error are inherited. The exit status is PROGRAM's (128+N\n"
     "when signal N ended it), taken after PROGRAM has exited and its output is drained.\n"
     "\n"
+    "Listen mode: the printer waits for TCP connections on ADDRESS:PORT (port 0: any free\n"
+    "port; the port is printed alone on the first line of standard output). Each connection\n"
+    "is one job, served one at a time: its output files go to DIR/job-N (N counts from 1,\n"
+    "skipping folders that exist) and the replies to its status queries go back over the\n"
+    "same connection. The job ends when the client closes its side: the printer finishes\n"
+    "printing, writes the job's files and then closes the connection (CUPS's socket\n"
+    "backend waits for that). The printer's condition and the numbering of status queries\n"
+    "go on from one connection to the next. SIGTERM (or --timeout) ends the job in hand,\n"
+    "writes its files and stops the printer with status 0.\n"
+    "\n"
     "Options:\n"
     "  --out DIR            where the output files go (default: zorvan-printer-out)\n"
     "  --width DOTS         print head width in dots (default 576, 80 mm; 384 for 58 mm)\n"
     "  --speed MM_PER_S     print speed at 8 dots/mm (default 150; 0 = instant). A status\n"
     "                       query is answered only once the rows before it have printed\n"
     "  --status SCRIPT      how status queries are answered (below; default: always ready)\n"
-    "  --status-file FILE   the same, read from FILE\n"
+    "  --status-file FILE   the same, read from FILE, and read again whenever FILE changes\n"
+    "                       (an empty file is taken as being written and ignored). The\n"
+    "                       new script takes over at once, e.g. a file saying 'paperout'\n"
+    "                       and later 'ready'; query numbers in its ranges keep counting\n"
+    "                       from the printer's start\n"
+    "  --listen ADDR:PORT   listen mode (above); ADDR is a numeric address or a host name\n"
     "  --stall-after N      stop reading input after N bytes (a printer that hangs)\n"
     "  --timeout SEC        give up after SEC seconds (run mode: SIGTERM to PROGRAM, then\n"
-    "                       SIGKILL 2 s later)\n"
+    "                       SIGKILL 2 s later; listen mode: stop)\n"
     "  --input FILE         decode FILE instead of standard input\n"
     "  --verbose, -v        echo the listing to standard error as it is written\n"
     "  --help               this text\n"
@@ -73,7 +94,8 @@ const char* const kUsage =
     "                unfinished_command, unknown_bytes, swallowed_query_patterns, errors,\n"
     "                paper_width, paper_rows, paper_truncated (the picture stops at 200000\n"
     "                rows), replies_sent, reply_writes_dropped, stalled, timed_out, mode,\n"
-    "                exit_status (run mode)\n"
+    "                exit_status (run mode), first_query (listen mode: the number of\n"
+    "                this connection's first status query)\n"
     "\n"
     "As a CUPS backend (installed e.g. as <serverbin>/backend/zorvan-sim) the options come\n"
     "from the device URI:  zorvan-sim:/DIR?status=SCRIPT&speed=MM&width=DOTS&stall=N\n"
@@ -91,6 +113,8 @@ struct Options {
     double speed = 150;
     std::string status;
     bool haveStatus = false;
+    std::string statusFile;  // read again when it changes
+    std::string listen;
     long long stallAfter = -1;
     double timeout = 0;
     std::string input;
@@ -137,6 +161,9 @@ void setOption(Options& o, const std::string& key, const std::string& value) {
     } else if (key == "status-file") {
         if (!readWholeFile(value, o.status)) usageError("cannot read status file '" + value + "'");
         o.haveStatus = true;
+        o.statusFile = value;
+    } else if (key == "listen" && !gBackend) {
+        o.listen = value;
     } else if (key == "stall-after" || key == "stall") {
         o.stallAfter = static_cast<long long>(toNumber("--stall-after", value, 0, 1e15));
     } else if (key == "timeout") {
@@ -182,10 +209,48 @@ int highFd(int fd) {
     return h;
 }
 
-enum class Mode { Run, Backend, Decode };
+enum class Mode { Run, Backend, Decode, Listen };
+
+// The status file, watched for changes while the printer runs.
+class StatusFileWatch {
+public:
+    explicit StatusFileWatch(std::string path) : path_(std::move(path)) { changed(); }
+    // True when the file differs from the last look (and is not empty).
+    bool changed() {
+        struct stat st {};
+        std::error_code ec;
+        if (path_.empty() || ::stat(path_.c_str(), &st) != 0 || st.st_size == 0) return false;
+        // Sub-second modification times: a test may rewrite the file quickly.
+        auto modified = std::filesystem::last_write_time(path_, ec);
+        bool same = st.st_ino == last_.st_ino && st.st_size == last_.st_size && modified == modified_;
+        last_ = st;
+        modified_ = modified;
+        return !same;
+    }
+    // Reads the file into `script` when it has changed; a script that does not
+    // parse leaves the old one in force. True when `script` was replaced.
+    bool reload(zsim::StatusScript& script, std::string& message) {
+        std::string text, err;
+        zsim::StatusScript fresh;
+        if (!changed() || !readWholeFile(path_, text)) return false;
+        if (!fresh.parse(text, err)) {
+            message = "note: status file ignored: " + err;
+            return false;
+        }
+        script = fresh;
+        return true;
+    }
+
+private:
+    std::string path_;
+    struct stat last_ {};
+    std::filesystem::file_time_type modified_ {};
+};
 
 struct Io {
     Mode mode = Mode::Decode;
+    zsim::StatusScript* script = nullptr;  // replaced in place when the status file changes
+    StatusFileWatch* statusFile = nullptr;
     int inFd = 0;
     int backFd = -1;  // run mode: the write end of PROGRAM's fd 3
     pid_t child = -1;
@@ -233,6 +298,9 @@ Outcome runLoop(zsim::Printer& printer, const Options& opt, Io& io) {
             } else if (io.mode == Mode::Backend) {
                 ssize_t n = cupsBackChannelWrite(reinterpret_cast<const char*>(w.bytes.data()), w.bytes.size(), 1.0);
                 ok = n == static_cast<ssize_t>(w.bytes.size());
+            } else if (io.mode == Mode::Listen) {
+                ssize_t n = ::send(io.inFd, w.bytes.data(), w.bytes.size(), 0);  // SIGPIPE is ignored
+                ok = n == static_cast<ssize_t>(w.bytes.size());
             }
             if (!ok)
                 oc.writesDropped++;
@@ -244,6 +312,11 @@ Outcome runLoop(zsim::Printer& printer, const Options& opt, Io& io) {
 
     for (;;) {
         double now = secondsSince(t0);
+        std::string message;
+        if (io.statusFile && io.script && io.statusFile->reload(*io.script, message))
+            printer.scriptChanged(now);
+        else if (!message.empty())
+            printer.note(now, message);
         sendDue(now);
 
         if (gSignal && !oc.signalled) {
@@ -292,10 +365,14 @@ Outcome runLoop(zsim::Printer& printer, const Options& opt, Io& io) {
             if (childDone && (!reading || oc.signalled || oc.timedOut)) break;
         } else if (!reading) {
             // Decode mode does not wait for anyone; a backend that stalls waits to be cancelled.
-            if (io.mode == Mode::Decode || (!inputOpen && pending.empty())) break;
+            // A network printer closes only once the paper is out.
+            bool printed = io.mode != Mode::Listen || now >= printer.busyUntil();
+            if (io.mode == Mode::Decode || (!inputOpen && pending.empty() && printed)) break;
         }
 
         int waitMs = 50;
+        if (!reading && pending.empty() && io.mode == Mode::Listen)
+            waitMs = std::clamp(static_cast<int>((printer.busyUntil() - now) * 1000) + 1, 0, 50);
         if (!pending.empty()) {
             double d = pending.front().due - secondsSince(t0);
             waitMs = d <= 0 ? 0 : std::min(50, static_cast<int>(d * 1000) + 1);
@@ -334,8 +411,12 @@ Outcome runLoop(zsim::Printer& printer, const Options& opt, Io& io) {
     return oc;
 }
 
-int finishOutputs(zsim::Printer& printer, const Options& opt, const Outcome& oc, Mode mode, std::FILE* listing) {
-    const char* modeName = mode == Mode::Run ? "run" : mode == Mode::Backend ? "backend" : "decode";
+int finishOutputs(zsim::Printer& printer, const Options& opt, const Outcome& oc, Mode mode, std::FILE* listing,
+                  long firstQuery = 0) {
+    const char* modeName = mode == Mode::Run       ? "run"
+                           : mode == Mode::Backend ? "backend"
+                           : mode == Mode::Listen  ? "listen"
+                                                   : "decode";
     std::vector<std::pair<std::string, std::string>> extra = {
         {"replies_sent", std::to_string(oc.repliesSent)},
         {"reply_writes_dropped", std::to_string(oc.writesDropped)},
@@ -344,6 +425,7 @@ int finishOutputs(zsim::Printer& printer, const Options& opt, const Outcome& oc,
         {"mode", modeName},
     };
     if (mode == Mode::Run) extra.push_back({"exit_status", std::to_string(oc.childStatus)});
+    if (mode == Mode::Listen) extra.push_back({"first_query", std::to_string(firstQuery)});
     std::fclose(listing);
     std::string err;
     bool ok = printer.writePng(opt.out + "/paper.png", err) && printer.writeSummary(opt.out + "/summary.txt", extra, err);
@@ -418,8 +500,11 @@ int runProgram(const Options& opt, char** programArgv) {
     cfg.headWidth = opt.width;
     cfg.speedMmPerS = opt.speed;
     zsim::Printer printer(cfg, script, listing, opt.verbose);
+    StatusFileWatch watch(opt.statusFile);
     Io io;
     io.mode = Mode::Run;
+    io.script = &script;
+    io.statusFile = &watch;
     io.inFd = outR;
     io.backFd = backW;
     io.child = pid;
@@ -458,6 +543,110 @@ int decode(const Options& opt) {
         std::fprintf(stderr, "zorvan-printer: decoded %llu bytes; listing, paper.png and summary.txt in %s\n",
                      static_cast<unsigned long long>(printer.bytesIn()), opt.out.c_str());
     return rc;
+}
+
+// The listening socket for "ADDRESS:PORT" ("[v6]:PORT" too), or -1 after an error message.
+int listenOn(const std::string& spec, int& port) {
+    auto colon = spec.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == spec.size())
+        usageError("--listen wants ADDRESS:PORT, got '" + spec + "'");
+    std::string host = spec.substr(0, colon), service = spec.substr(colon + 1);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    toNumber("the --listen port", service, 0, 65535);
+    addrinfo hints {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    if (int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found); rc != 0) {
+        std::fprintf(stderr, "zorvan-printer: ERROR: cannot listen on '%s': %s\n", spec.c_str(), gai_strerror(rc));
+        return -1;
+    }
+    int fd = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+    int on = 1;
+    if (fd >= 0) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    }
+    sockaddr_storage bound {};
+    socklen_t length = sizeof bound;
+    if (fd < 0 || ::bind(fd, found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd, 8) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0) {
+        std::fprintf(stderr, "zorvan-printer: ERROR: cannot listen on '%s': %s\n", spec.c_str(), std::strerror(errno));
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+    ::freeaddrinfo(found);
+    port = bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port)
+                                       : ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    return fd;
+}
+
+// A network printer: one job per connection, the printer's state kept between them.
+int listenMode(const Options& opt) {
+    zsim::StatusScript script = parseScript(opt);
+    StatusFileWatch watch(opt.statusFile);
+    if (!makeDirs(opt.out)) {
+        std::fprintf(stderr, "zorvan-printer: ERROR: cannot create output folder '%s': %s\n", opt.out.c_str(), std::strerror(errno));
+        return 1;
+    }
+    int port = 0;
+    int server = listenOn(opt.listen, port);
+    if (server < 0) return 1;
+    installSignals();
+    std::printf("%d\n", port);
+    std::fflush(stdout);
+
+    zsim::PrinterConfig cfg;
+    cfg.headWidth = opt.width;
+    cfg.speedMmPerS = opt.speed;
+    zsim::Answer first = script.answerFor(1);
+    std::uint8_t condition = first.hasStatus ? first.status : 0x20;
+    long queries = 0;
+    int job = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    auto timeLeft = [&] { return opt.timeout > 0 ? opt.timeout - secondsSince(t0) : 1.0; };
+    while (!gSignal && timeLeft() > 0) {
+        std::string message;
+        if (watch.reload(script, message)) {
+            zsim::Answer next = script.answerFor(queries + 1);
+            if (next.hasStatus) condition = next.status;
+        }
+        struct pollfd p {server, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0) continue;
+        int conn = ::accept(server, nullptr, nullptr);
+        if (conn < 0) continue;
+        ::fcntl(conn, F_SETFD, FD_CLOEXEC);
+        std::string dir;
+        struct stat st {};
+        do dir = opt.out + "/job-" + std::to_string(++job);
+        while (::stat(dir.c_str(), &st) == 0);
+        std::FILE* listing = openListing(dir);
+        if (!listing) {
+            ::close(conn);
+            ::close(server);
+            return 1;
+        }
+        zsim::Printer printer(cfg, script, listing, opt.verbose);
+        printer.continueFrom(queries, condition);
+        Options jobOpt = opt;
+        jobOpt.out = dir;
+        jobOpt.timeout = opt.timeout > 0 ? std::max(0.001, timeLeft()) : 0;
+        Io io;
+        io.mode = Mode::Listen;
+        io.inFd = conn;
+        io.script = &script;
+        io.statusFile = &watch;
+        Outcome oc = runLoop(printer, jobOpt, io);
+        queries = printer.queryNumber();
+        condition = printer.condition();
+        finishOutputs(printer, jobOpt, oc, Mode::Listen, listing, printer.queryNumber() - printer.queries() + 1);
+        ::close(conn);
+        std::fprintf(stderr, "zorvan-printer: job %d: %llu bytes; listing, paper.png and summary.txt in %s\n", job,
+                     static_cast<unsigned long long>(printer.bytesIn()), dir.c_str());
+    }
+    ::close(server);
+    return 0;
 }
 
 std::string baseName(const char* p) {
@@ -571,6 +760,10 @@ int main(int argc, char** argv) {
             value = argv[++i];
         }
         setOption(opt, key, value);
+    }
+    if (!opt.listen.empty()) {
+        if (i < argc || !opt.input.empty()) usageError("--listen takes no PROGRAM and no --input");
+        return listenMode(opt);
     }
     if (i < argc) {
         if (!opt.input.empty()) usageError("--input makes no sense with a PROGRAM");
