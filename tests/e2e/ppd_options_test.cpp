@@ -219,7 +219,7 @@ TEST(PictureFilter, ReportsFailuresAndPassesTheCancelOn)
     std::filesystem::create_symlink(systemConverter(), tmp.file("bin/filter/imagetoraster"));
     std::filesystem::create_symlink(builtProgram("rastertozorvan"), tmp.file("bin/filter/rastertozorvan"));
     testsupport::writeFile(tmp.file("broken.png"), "not a picture");
-    auto options = within(20);
+    auto options = within(10);
     options.env = {{"CUPS_SERVERBIN", tmp.file("bin")}, {"PPD", sourcePath("ppd/zorvan.ppd")},
                    {"ZORVAN_TEST_WAIT_MS", "20"}};
     auto run = [&](const std::string& status, const std::string& file) {
