@@ -269,6 +269,9 @@ PageResult sendCopies(int copies, const unsigned char* bits, int witsStep, int r
         if (const char* reason = incompleteReason(statusByte)) {
             std::fprintf(stderr, "INFO: Copy %d of page %d may be incomplete: %s.\n", i + 1, pageNumber, reason);
         }
+        if (printerErrorCode(statusByte) != 0) {
+            holdPrintingAfterErrorReply();
+        }
         channel.unlock();
 
         gettimeofday(&afterReply, nullptr);

@@ -438,6 +438,13 @@ void endJobStateReasons()
     stateReasonsClosed = true;
 }
 
+void holdPrintingAfterErrorReply()
+{
+    // The caller holds printerChannelMutex, as the monitor does while it counts.
+    delayTimeCount = 0;
+    setPrinterReady(false);
+}
+
 void printerStatusProcess()
 {
     while (!monitorStopRequested.load() && !isCancelRequested()) {

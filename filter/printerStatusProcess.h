@@ -77,6 +77,11 @@ public:
 // Nothing is reported after it.
 void endJobStateReasons();
 
+// A copy's acknowledgement reported an error (cover, paper, heat): nothing
+// more goes out until the monitor has seen three clean replies again.
+// Call with printerChannelMutex held.
+void holdPrintingAfterErrorReply();
+
 // Body of the monitor thread: polls until a stop is requested. Never stops
 // inside a query/reply exchange.
 void printerStatusProcess();

@@ -175,6 +175,9 @@ TEST(Copies, OnlyTheCopysOwnMatchingReplyAcknowledgesIt)
         {"1-2:ready,3:ready+delay=150,4:ready,none", picture(576, 3000), 1,
          "DEBUG: Discarded 5 stale reply bytes before copy 1.\n"
          "ERROR: The printer did not acknowledge copy 1 of page 1 within 1.6 seconds"},
+        // Copy 1's acknowledgement says overheating: copy 2 waits for three clean replies.
+        {"1-3:ready,4:hot,5-6:hot,ready", picture(64, 20, 2), 0,
+         "INFO: Copy 1 of page 1 may be incomplete: the printer is overheating.\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);
@@ -183,6 +186,7 @@ TEST(Copies, OnlyTheCopysOwnMatchingReplyAcknowledgesIt)
         EXPECT_EQ(r.proc.exitStatus, c.exitStatus) << r.log();
         EXPECT_TRUE(r.has(c.lines)) << r.log();
         EXPECT_EQ(r.number("rasters"), c.exitStatus == 0 ? 2 : 1);
+        EXPECT_EQ(r.number("printed_while_error"), 0);
         EXPECT_EQ(r.has("INFO: Ready to print."), c.exitStatus == 0);
         EXPECT_LT(r.seconds, 5.0);
     }
