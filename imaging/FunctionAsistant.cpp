@@ -579,7 +579,9 @@ int f_ImageSharpen_USM(unsigned char* image, int width, int height, int rowBytes
 
     const std::int64_t total = static_cast<std::int64_t>(height) * rowBytes;
     auto smoothed = allocateScratch<unsigned char>(total);
-    auto mask = allocateScratch<unsigned char>(total);
+    // Zeroed: the mask is written for the pixels only, but the blur over it
+    // also reads the padding at the end of each row.
+    auto mask = allocateScratch<unsigned char>(total, true);
     if (!smoothed || !mask) {
         return 0;
     }
