@@ -1,7 +1,7 @@
 #include "ColourRoad.h"
 
-#include "filter/Functions.h"
-#include "filter/colourPageRoad.h"
+#include "core/Functions.h"
+#include "core/colourPageRoad.h"
 #include "filter/settingsThermalSensitivityPara.h"
 
 void setRoadSettings(int algorithm)

@@ -4,7 +4,7 @@
 #include "ColourRoad.h"
 #include "ReceiptPage.h"
 
-#include "filter/Functions.h"
+#include "core/Functions.h"
 #include "filter/settingsThermalSensitivityPara.h"
 #include "imaging/24BitTo1Bit.h"
 #include "imaging/Dither.h"

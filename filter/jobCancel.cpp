@@ -6,9 +6,11 @@
 #include <chrono>
 #include <cstdio>
 
-#include "filter/Functions.h"
-#include "filter/filterWait.h"
-#include "filter/printerStatusProcess.h"
+#include "core/Functions.h"
+#include "core/filterWait.h"
+#include "core/printingCore.h"
+#include "core/statusMonitor.h"
+#include "filter/filterDevice.h"
 
 namespace {
 
@@ -85,6 +87,6 @@ void sendCancelSequence()
     curPagePos = 0;
     cancelJob();
     SendDataToBackEnd(RawData, curPagePos);
-    std::fflush(stdout);
+    printerDevice().flush();
     curPagePos = 0;
 }

@@ -10,14 +10,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
-#include "filter/Functions.h"
-#include "filter/colourPageRoad.h"
-#include "filter/copySubmission.h"
-#include "filter/filterWait.h"
+#include "core/Functions.h"
+#include "core/filterWait.h"
+#include "core/printingCore.h"
+#include "filter/filterDevice.h"
 #include "filter/jobCancel.h"
-#include "filter/printerStatusProcess.h"
 #include "filter/settingsThermalSensitivityPara.h"
 #include "imaging/ImageBuffer.h"
 
@@ -125,7 +123,6 @@ void logHeader(const cups_page_header2_t& header)
     std::fprintf(stderr, "DEBUG: header cupsCompression -- %d.\n", static_cast<int>(header.cupsCompression));
 }
 
-// Row sizes of a page, computed without overflow.
 struct RowSizes {
     std::int64_t tmpWidth = 0;     // 4-byte padded row for the page's depth
     std::int64_t actualWidth = 0;  // stride of the page buffer
@@ -133,15 +130,8 @@ struct RowSizes {
 
 RowSizes rowSizes(const cups_page_header2_t& header)
 {
-    RowSizes sizes;
-    const std::int64_t width = header.cupsWidth;
-    if (header.cupsBitsPerColor == 1) {
-        sizes.tmpWidth = (width + 31) / 32 * 4;
-    } else if (header.cupsBitsPerColor == 8) {
-        sizes.tmpWidth = (width * 24 + 31) / 32 * 4;
-    }
-    sizes.actualWidth = sizes.tmpWidth > header.cupsBytesPerLine ? sizes.tmpWidth : header.cupsBytesPerLine;
-    return sizes;
+    const PageRowSizes sizes = pageRowSizes(header.cupsWidth, header.cupsBitsPerColor, header.cupsBytesPerLine);
+    return {sizes.tmpWidth, sizes.actualWidth};
 }
 
 // Checks every size the page will need before anything is allocated or sent.
@@ -187,181 +177,19 @@ bool pageSizesAreSound(const cups_page_header2_t& header, const RowSizes& sizes)
     return true;
 }
 
-void writeInitialise()
-{
-    std::lock_guard<std::mutex> channel(printerChannelMutex);
-    std::putchar(0x1B);
-    std::putchar(0x40);
-    std::fflush(stdout);
-}
-
-// The 1-bit road: set-up commands and the page's rows as read, sent once.
-PageResult oneBitRoad(const unsigned char* page, int actualWidth, int cupsHeight)
-{
-    curPagePos = 0;
-    setPaperMode(GetPaperMode());
-    setStartFeed(GetOpeningFeed());
-    setDensity(GetDensity());
-    setAlign(GetAlignment());
-    const int setUpBytes = curPagePos;
-    const std::int64_t pageBytes = static_cast<std::int64_t>(actualWidth) * cupsHeight;
-    const bool oneCommand =
-        cupsHeight <= 65535 && setUpBytes + 8 + pageBytes <= static_cast<std::int64_t>(MaxRawDataSize);
-    if (oneCommand) {
-        rasterheader(actualWidth, cupsHeight);
-        outputarray(page, static_cast<int>(pageBytes));
-    }
-
-    std::unique_lock<std::mutex> channel;
-    PageResult ready = waitForReadyPrinter(channel);
-    if (ready != PageResult::Done) {
-        return ready;
-    }
-    std::fflush(stderr);
-    std::fputs("INFO:  开始发送数据Gray.\n", stderr);
-    if (oneCommand) {
-        SendDataToBackEnd(RawData, setUpBytes + 8);
-        sendRasterData(RawData + setUpBytes + 8, static_cast<std::size_t>(curPagePos - setUpBytes - 8));
-        std::fflush(stdout);
-    } else {
-        std::fprintf(stderr, "DEBUG: The page of %d rows of %d bytes goes out in bands of at most %d rows.\n",
-                     cupsHeight, actualWidth, maxRowsPerRasterCommand(actualWidth));
-        SendDataToBackEnd(RawData, setUpBytes);
-        sendRasterBands(page, actualWidth, cupsHeight, 0);
-    }
-    channel.unlock();
-    pauseFor(1.0);
-    curPagePos = 0;
-    return PageResult::Done;
-}
-
-// Reads, classifies, trims and prints one accepted page.
-PageResult runPage(cups_raster_t* raster, const cups_page_header2_t& header, unsigned char* pageBuffer,
-                   int actualWidth, int pageNumber)
-{
-    const int cupsHeight = static_cast<int>(header.cupsHeight);
-    const int bytesPerLine = static_cast<int>(header.cupsBytesPerLine);
-    // Gray (black ink) 8-bit rows carry one byte per pixel; they are widened to
-    // the three bytes of a true-colour pixel as they are read.
-    const bool widenGray = header.cupsBitsPerColor == 8 && colourSpace(header) == 3;
-    const int rowBytes = widenGray ? bytesPerLine * 3 : bytesPerLine;
-    if (rowBytes > actualWidth) {
-        std::fprintf(stderr, "ERROR: Page %d: a line of %d bytes does not fit the page buffer row of %d bytes.\n",
-                     pageNumber, rowBytes, actualWidth);
-        return PageResult::Failed;
-    }
-
-    writeInitialise();
-
-    ScratchBuffer<unsigned char> lineMap = allocateScratch<unsigned char>(cupsHeight);
-    ScratchBuffer<unsigned char> grayLine = widenGray ? allocateScratch<unsigned char>(bytesPerLine) : nullptr;
-    if (!lineMap || (widenGray && !grayLine)) {
-        std::fprintf(stderr, "ERROR: Unable to allocate the line map of page %d.\n", pageNumber);
-        return PageResult::Failed;
-    }
-    std::fprintf(stderr, "DEBUG: y -- %d.\n", 0);
-    for (int y = 0; y < cupsHeight; ++y) {
-        unsigned char* row = pageBuffer + static_cast<std::int64_t>(y) * actualWidth;
-        unsigned char* target = widenGray ? grayLine.get() : row;
-        if (cupsRasterReadPixels(raster, target, header.cupsBytesPerLine) == 0) {
-            std::fprintf(stderr, "ERROR: The raster stream ended inside page %d (%d of %d lines read); the page was "
-                         "not printed.\n", pageNumber, y, cupsHeight);
-            return PageResult::Abandoned;
-        }
-        if (widenGray) {
-            for (int x = 0; x < bytesPerLine; ++x) {
-                const unsigned char level = static_cast<unsigned char>(255 - grayLine[x]);
-                row[3 * x] = level;
-                row[3 * x + 1] = level;
-                row[3 * x + 2] = level;
-            }
-        }
-        // Bytes past the line's data are never read from the stream; keep them 0.
-        std::memset(row + rowBytes, 0, static_cast<std::size_t>(actualWidth - rowBytes));
-        const int temp = isNullDataLine(row, rowBytes);
-        if (temp < 0) {
-            std::fprintf(stderr, "DEBUG: isNullDataLine error. temp -- %d.\n", temp);
-            std::fprintf(stderr, "ERROR: Page %d: the blank-line test failed on line %d.\n", pageNumber, y);
-            return PageResult::Failed;
-        }
-        lineMap[y] = static_cast<unsigned char>(temp);
-    }
-
-    // Paper saving.
-    const int paperSaveMode = GetPaperSaveMode();
-    int startLine = 0;
-    int endLine = 0;
-    std::fprintf(stderr, "DEBUG: 1 startLine -- %d.endLine -- %d.\n", 0, 0);
-    int actualHeight = cupsHeight;
-    unsigned char* actualRasterDataPtr = pageBuffer;
-    ScratchBuffer<unsigned char> trimmed;
-    if (paperSaveMode > 0) {
-        const int pageHeaderBlank = GetpageHeaderBlank() * 8;
-        const int endBlank = GetEndBlank() * 8;
-        DataNullLine(lineMap.get(), cupsHeight, &startLine, &endLine, paperSaveMode);
-        std::fprintf(stderr, "DEBUG: 2 pageHeaderBlank -- %d.endBlank -- %d.\n", pageHeaderBlank, endBlank);
-        std::fprintf(stderr, "DEBUG: 3 startLine -- %d.endLine -- %d.\n", startLine, endLine);
-        const int keptTop = pageHeaderBlank <= startLine ? pageHeaderBlank : 0;
-        const int keptBottom = endBlank <= endLine ? endBlank : 0;
-        int actualStartLine = 0;
-        if (startLine > 0 && endLine > 0) {
-            actualStartLine = startLine - keptTop;
-            const int actualEndLine = endLine - keptBottom;
-            actualHeight = cupsHeight - (actualStartLine + actualEndLine) + 1;
-            std::fprintf(stderr, "DEBUG: 1 actualHeight -- %d,actualStartLine -- %d, actualEndLine -- %d.\n",
-                         actualHeight, actualStartLine, actualEndLine);
-        } else if (startLine == 0 && endLine > 0) {
-            actualHeight = cupsHeight - (endLine - keptBottom) + 1;
-            std::fprintf(stderr, "DEBUG: 2 actualHeight -- %d.\n", actualHeight);
-        } else if (startLine > 0 && endLine == 0) {
-            actualStartLine = startLine - keptTop;
-            actualHeight = cupsHeight - actualStartLine + 1;
-            std::fprintf(stderr, "DEBUG: 3 actualHeight -- %d.\n", actualHeight);
-        } else if (startLine == 0 && endLine == 0) {
-            std::fprintf(stderr, "DEBUG: 4 actualHeight -- %d.\n", actualHeight);
-        }
-        if (actualHeight > cupsHeight - actualStartLine) {
-            actualHeight = cupsHeight - actualStartLine;
-        }
-        std::fprintf(stderr, "DEBUG: 5 actualHeight -- %d.\n", actualHeight);
-        trimmed = allocateScratch<unsigned char>(static_cast<std::int64_t>(actualHeight) * actualWidth);
-        if (!trimmed) {
-            std::fprintf(stderr, "ERROR: Unable to allocate the trimmed copy of page %d (%d rows of %d bytes).\n",
-                         pageNumber, actualHeight, actualWidth);
-            return PageResult::Failed;
-        }
-        std::memcpy(trimmed.get(), pageBuffer + static_cast<std::int64_t>(actualStartLine) * actualWidth,
-                    static_cast<std::size_t>(actualHeight) * static_cast<std::size_t>(actualWidth));
-        actualRasterDataPtr = trimmed.get();
-        std::fputs("DEBUG: Ptr 1 actualRasterDataPtr -- notNullData; notNullData -- NULL .\n", stderr);
-    }
-
-    switch (header.cupsBitsPerColor) {
-    case 8:
-        return colourPageRoad(actualRasterDataPtr, static_cast<int>(header.cupsWidth), actualHeight,
-                              header.NumCopies, pageNumber);
-    case 1:
-        return oneBitRoad(pageBuffer, actualWidth, cupsHeight);
-    default:
-        std::fprintf(stderr, "ERROR: Page %d has %u bits per colour; only 1 and 8 can be printed.\n", pageNumber,
-                     header.cupsBitsPerColor);
-        return PageResult::Failed;
-    }
-}
-
 }  // namespace
 
 int rastertozorvanMain(int argc, char* argv[])
 {
     clearCancel();
     resetWaitPeriod();
-    resetCopyReplyBuffer();
-    // Before the monitor, so that the monitor has stopped by the time the
-    // job's last state line is written.
+    FilterDevice device;
+    // Before the session's monitor, so that the monitor has stopped by the
+    // time the job's last state line is written.
     JobStateReasons stateReasons;
-    // The monitor runs from the very start so the printer's condition is
-    // known by the time the first page is ready.
-    StatusMonitor monitor;
+    // The session's monitor runs from the very start so the printer's
+    // condition is known by the time the first page is ready.
+    PrintSession session(device);
     CancelWatch cancelWatch;
 
     if (argc != 6 && argc != 7) {
@@ -374,7 +202,7 @@ int rastertozorvanMain(int argc, char* argv[])
         pauseFor(1.0);
         return 1;
     }
-    initializeSettings(argv[5]);
+    session.useSettings(readPpdSettings(argv[5]));
 
     RasterStream raster(input.fd());
     if (raster.get() == nullptr) {
@@ -420,10 +248,22 @@ int rastertozorvanMain(int argc, char* argv[])
         ++pageCount;
         std::fprintf(stderr, "PAGE: %d %d\n", pageCount, header.NumCopies);
 
-        const PageResult result = runPage(raster.get(), header, pageBuffer.data.get(), actualWidth, pageCount);
+        PageFormat page;
+        page.width = static_cast<int>(header.cupsWidth);
+        page.height = static_cast<int>(header.cupsHeight);
+        page.bitsPerColor = static_cast<int>(header.cupsBitsPerColor);
+        page.bytesPerLine = static_cast<int>(header.cupsBytesPerLine);
+        page.gray = colourSpace(header) == 3;
+        page.copies = header.NumCopies;
+        page.actualWidth = actualWidth;
+        page.pageNumber = pageCount;
+        const auto readRow = [&raster](unsigned char* row, unsigned bytes) {
+            return cupsRasterReadPixels(raster.get(), row, bytes) != 0;
+        };
+        const PageResult result = session.printPage(page, readRow, pageBuffer.data.get());
         curPagePos = 0;
         if (result == PageResult::Failed) {
-            monitor.stop();
+            session.stopMonitor();
             return 1;
         }
         if (result == PageResult::Cancelled || isCancelRequested()) {
@@ -432,7 +272,7 @@ int rastertozorvanMain(int argc, char* argv[])
     }
     if (isCancelRequested()) {
         // Stopped at a safe point: no command is open at the printer.
-        monitor.stop();
+        session.stopMonitor();
         sendCancelSequence();
         cancelWatch.closingDone();
         std::fputs("INFO: Job cancelled.\n", stderr);
@@ -441,7 +281,7 @@ int rastertozorvanMain(int argc, char* argv[])
 
     curPagePos = 0;
     SendDataToBackEnd(RawData, 0);
-    monitor.stop();
+    session.stopMonitor();
     if (pageCount == 0) {
         std::fputs("ERROR: No pages found!\n", stderr);
         return 1;

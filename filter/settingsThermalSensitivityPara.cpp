@@ -8,8 +8,6 @@
 #include <cstdlib>
 #include <memory>
 
-settingsThermalSensitivityPara settingsThermalSensitivity = {};
-
 // libcups marks the whole PPD interface deprecated; it is still the way a
 // CUPS filter reads its printer's PPD, so the warning is silenced here only.
 #pragma GCC diagnostic push
@@ -108,7 +106,7 @@ int getOptionChoiceIndex(const char* keyword, ppd_file_t* ppd)
     return static_cast<int>(std::strtol(choice->choice, nullptr, 10));
 }
 
-void initializeSettings(const char* options)
+settingsThermalSensitivityPara readPpdSettings(const char* options)
 {
     PpdFile ppd = openJobPpd();
     if (ppd) {
@@ -120,8 +118,7 @@ void initializeSettings(const char* options)
         }
     }
 
-    settingsThermalSensitivityPara& s = settingsThermalSensitivity;
-    s = {};
+    settingsThermalSensitivityPara s = {};
     ppd_file_t* p = ppd.get();
     s.MediaType = getOptionChoiceIndex("MediaType", p);
     s.Density = getOptionChoiceIndex("Density", p);
@@ -161,6 +158,9 @@ void initializeSettings(const char* options)
     std::fprintf(stderr, "DEBUG: PPD PageHeaderBlank=%d\n", s.PageHeaderBlank);
     std::fprintf(stderr, "DEBUG: PPD EndBlank=%d\n", s.EndBlank);
     // The PPD closes here, when `ppd` goes out of scope.
+    return s;
 }
+
+void initializeSettings(const char* options) { settingsThermalSensitivity = readPpdSettings(options); }
 
 #pragma GCC diagnostic pop

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/printerStatusProcess.h"
+#include "filter/filterDevice.h"
 #include "filter/rastertozorvan.h"
 #include "fuzz/FuzzInput.h"
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "filter/Functions.h"
+#include "core/Functions.h"
 #include "filter/settingsThermalSensitivityPara.h"
 
 namespace {

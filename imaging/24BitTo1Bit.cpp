@@ -1,7 +1,7 @@
 #include "imaging/24BitTo1Bit.h"
 
 #include "diagnostics/middleDataSave.h"
-#include "filter/Functions.h"
+#include "core/Functions.h"
 #include "imaging/GrayAlgorithm.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/otsu.h"

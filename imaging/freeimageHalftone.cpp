@@ -1,7 +1,7 @@
 #include "imaging/freeimageHalftone.h"
 
 #include "diagnostics/middleDataSave.h"
-#include "filter/Functions.h"
+#include "core/Functions.h"
 #include "imaging/24BitTo1Bit.h"
 #include "imaging/FunctionAsistant.h"
 #include "imaging/GrayAlgorithm.h"

@@ -1,6 +1,6 @@
 #include "imaging/otsu.h"
 
-#include "filter/Functions.h"
+#include "core/Functions.h"
 #include "imaging/24BitTo1Bit.h"
 #include "imaging/GrayAlgorithm.h"
 

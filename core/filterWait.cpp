@@ -1,4 +1,4 @@
-#include "filter/filterWait.h"
+#include "core/filterWait.h"
 
 #include <algorithm>
 #include <atomic>

@@ -2,7 +2,7 @@
 // image, inversion for the printer, and the copies.
 #pragma once
 
-#include "filter/copySubmission.h"
+#include "core/copySubmission.h"
 
 // `image` is a true-colour raster of `cupsWidth` pixels and `actualHeight`
 // rows (rows of ((cupsWidth × 24 + 31) / 32) × 4 bytes), modified in place.

@@ -1,4 +1,4 @@
-#include "filter/copySubmission.h"
+#include "core/copySubmission.h"
 
 #include <sys/time.h>
 
@@ -7,9 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "filter/Functions.h"
-#include "filter/filterWait.h"
-#include "filter/printerStatusProcess.h"
+#include "core/Functions.h"
+#include "core/filterWait.h"
+#include "core/printingCore.h"
+#include "core/statusMonitor.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ unsigned int asSignedByte(unsigned char value)
 void writeBytes(const unsigned char* data, std::size_t length)
 {
     if (length > 0) {
-        std::fwrite(data, 1, length, stdout);
+        printerDevice().write({data, length});
     }
 }
 
@@ -48,14 +49,14 @@ void sendRasterData(const unsigned char* data, std::size_t length)
     // In slices, so that a cancel is noticed while a long image goes out.
     constexpr std::size_t slice = 64 * 1024;
     std::size_t sent = 0;
-    while (sent < length && !isCancelRequested()) {
+    while (sent < length && !jobCancelled()) {
         const std::size_t chunk = std::min(slice, length - sent);
         writeBytes(data + sent, chunk);
         sent += chunk;
     }
     if (sent < length) {
-        std::fprintf(stderr, "DEBUG: Job cancelled inside a raster command: the last %zu bytes go as blank rows.\n",
-                     length - sent);
+        coreLog("DEBUG: Job cancelled inside a raster command: the last %zu bytes go as blank rows.\n",
+                length - sent);
         writeZeroBytes(static_cast<long long>(length - sent));
     }
 }
@@ -74,8 +75,8 @@ void appendZeroBytes(long long count)
 
 void logTimeDifference(const char* format, const timeval& later, const timeval& earlier)
 {
-    std::fprintf(stderr, format, static_cast<long>(later.tv_sec - earlier.tv_sec),
-                 static_cast<long>(later.tv_usec - earlier.tv_usec));
+    coreLog(format, static_cast<long>(later.tv_sec - earlier.tv_sec),
+            static_cast<long>(later.tv_usec - earlier.tv_usec));
 }
 
 // Why a copy acknowledged with this status byte may be incomplete, or null.
@@ -106,7 +107,7 @@ AckResult awaitAcknowledgement(long long limitMs, unsigned char& statusByte)
     // Every pass reads at least once, so a reply that is already there counts
     // even when the limit is (nearly) zero.
     for (;;) {
-        if (isCancelRequested()) {
+        if (jobCancelled()) {
             return AckResult::Cancelled;
         }
         long long leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -114,16 +115,18 @@ AckResult awaitAcknowledgement(long long limitMs, unsigned char& statusByte)
             leftMs = 0;
         }
         double leftPeriods = periodMs > 0 ? static_cast<double>(leftMs) / periodMs : 0.0;
-        long count = backChannelReadFor(copyReply, sizeof copyReply, leftPeriods);
-        reportPrinterReply(copyReply, count);
+        long count = printerDevice().readReply(copyReply, sizeof copyReply, leftPeriods);
+        PrinterConditions conditions = decodePrinterReply(copyReply, count);
+        conditions.from = PrinterConditions::From::Copy;
+        printerDevice().condition(conditions);
         if (count > 0) {
-            if (count >= 3 && copyReply[0] == 0x10 && copyReply[1] == 0x04 && copyReply[2] == 0x04) {
-                statusByte = count >= 4 ? copyReply[3] : 0x20;
+            if (conditions.valid) {
+                statusByte = conditions.statusByte;
                 return AckResult::Acknowledged;
             }
-            std::fprintf(stderr, "DEBUG: Status Process  -- Received reply data %X %X %X %X %X .\n",
-                         asSignedByte(copyReply[0]), asSignedByte(copyReply[1]), asSignedByte(copyReply[2]),
-                         asSignedByte(copyReply[3]), asSignedByte(copyReply[4]));
+            coreLog("DEBUG: Status Process  -- Received reply data %X %X %X %X %X .\n",
+                    asSignedByte(copyReply[0]), asSignedByte(copyReply[1]), asSignedByte(copyReply[2]),
+                    asSignedByte(copyReply[3]), asSignedByte(copyReply[4]));
         } else if (leftMs > 0) {
             // Nothing came, or the back channel is closed or missing: do not spin.
             pauseFor(std::min(0.05, leftPeriods));
@@ -150,11 +153,11 @@ PageResult waitForReadyPrinter(std::unique_lock<std::mutex>& channel)
 {
     for (;;) {
         // A cancelled job starts nothing new, however ready the printer.
-        if (isCancelRequested()) {
+        if (jobCancelled()) {
             return PageResult::Cancelled;
         }
         while (!isPrinterStatusOK.load()) {
-            if (isCancelRequested()) {
+            if (jobCancelled()) {
                 return PageResult::Cancelled;
             }
             pauseFor(1.0, [] { return isPrinterStatusOK.load(); });
@@ -173,7 +176,7 @@ void sendRasterBands(const unsigned char* image, int rowBytes, int imageRows, in
     const int bandLimit = maxRowsPerRasterCommand(rowBytes);
     const long long totalRows = static_cast<long long>(imageRows) + blankRows;
     // A cancel ends the band in flight with blank rows and starts no other.
-    for (long long first = 0; first < totalRows && !isCancelRequested();) {
+    for (long long first = 0; first < totalRows && !jobCancelled();) {
         const int bandRows = static_cast<int>(std::min<long long>(bandLimit, totalRows - first));
         const long long imagePart = std::clamp<long long>(imageRows - first, 0, bandRows);
         curPagePos = 0;
@@ -185,17 +188,17 @@ void sendRasterBands(const unsigned char* image, int rowBytes, int imageRows, in
         first += bandRows;
     }
     curPagePos = 0;
-    std::fflush(stdout);
+    printerDevice().flush();
 }
 
 PageResult sendCopies(int copies, const unsigned char* bits, int witsStep, int rows, int pageNumber)
 {
     for (int i = 0; i < copies; ++i) {
         while (isPrinting.load()) {
-            if (!pauseFor(1.0, [] { return !isPrinting.load(); }) && isCancelRequested()) {
+            if (!pauseFor(1.0, [] { return !isPrinting.load(); }) && jobCancelled()) {
                 return PageResult::Cancelled;
             }
-            std::fputs("DEBUG: Status Process : isPrinting = true.\n", stderr);
+            coreLog("DEBUG: Status Process : isPrinting = true.\n");
         }
         std::unique_lock<std::mutex> channel;
         PageResult ready = waitForReadyPrinter(channel);
@@ -208,44 +211,44 @@ PageResult sendCopies(int copies, const unsigned char* bits, int witsStep, int r
         timeval afterReply{};
         gettimeofday(&beforeCopy, nullptr);
         isPrinting.exchange(true);
-        std::fprintf(stderr, "DEBUG: 710 i = %d.\n", i);
-        std::fputs("DEBUG:  654 -- OK.\n", stderr);
+        coreLog("DEBUG: 710 i = %d.\n", i);
+        coreLog("DEBUG:  654 -- OK.\n");
 
         const unsigned char setUp[] = {0x1B, 0x40, 0x1D, 0x83, lo(GetDensity()), 0x1B, 0x61, 0x01};
         writeBytes(setUp, sizeof setUp);
 
         const int afterFeed = GetAfterPrintFeed();
-        std::fprintf(stderr, "DEBUG: 710 GetAfterPrintFeed -- %d\n", afterFeed);
+        coreLog("DEBUG: 710 GetAfterPrintFeed -- %d\n", afterFeed);
         const long long blankRows = 8LL * afterFeed;
         const long long lastHeight = rows + blankRows;
-        std::fprintf(stderr, "DEBUG: page lastHeight -- %lld\n", lastHeight);
+        coreLog("DEBUG: page lastHeight -- %lld\n", lastHeight);
 
         if (lastHeight <= maxRowsPerRasterCommand(witsStep)) {
             const unsigned char header[] = {0x1D, 0x76, 0x30, 0x00, lo(witsStep), hi(witsStep),
                                             lo(static_cast<int>(lastHeight)), hi(static_cast<int>(lastHeight))};
             writeBytes(header, sizeof header);
-            std::fflush(stdout);
+            printerDevice().flush();
             sendRasterData(bits, static_cast<std::size_t>(rows) * static_cast<std::size_t>(witsStep));
             // The announced AfterFeed rows arrive as blank rows, so the printer
             // takes exactly the announced bytes as image.
             writeZeroBytes(blankRows * witsStep);
-            std::fflush(stdout);
+            printerDevice().flush();
         } else {
-            std::fprintf(stderr, "DEBUG: Copy %d of page %d goes out in bands of at most %d rows.\n", i + 1,
-                         pageNumber, maxRowsPerRasterCommand(witsStep));
+            coreLog("DEBUG: Copy %d of page %d goes out in bands of at most %d rows.\n", i + 1,
+                    pageNumber, maxRowsPerRasterCommand(witsStep));
             sendRasterBands(bits, witsStep, rows, static_cast<int>(blankRows));
         }
         gettimeofday(&afterData, nullptr);
 
         // A monitor reply that came after its time limit must not pass for
         // this copy's acknowledgement.
-        long stale = drainBackChannel();
+        long stale = printerDevice().drain();
         if (stale > 0) {
-            std::fprintf(stderr, "DEBUG: Discarded %ld stale reply bytes before copy %d.\n", stale, i + 1);
+            coreLog("DEBUG: Discarded %ld stale reply bytes before copy %d.\n", stale, i + 1);
         }
         const unsigned char query[] = {0x16, 0x04, 0x04};
         writeBytes(query, sizeof query);
-        std::fflush(stdout);
+        printerDevice().flush();
 
         // A long copy is still printing: allow 10 periods plus 2 ms per row.
         const double limitPeriods = 10.0 + 0.002 * static_cast<double>(lastHeight);
@@ -257,17 +260,16 @@ PageResult sendCopies(int copies, const unsigned char* bits, int witsStep, int r
         }
         if (ack == AckResult::TimedOut) {
             isPrinting.exchange(false);
-            std::fprintf(stderr,
-                         "ERROR: The printer did not acknowledge copy %d of page %d within %.1f seconds; the copy "
-                         "may be incomplete.\n",
-                         i + 1, pageNumber, static_cast<double>(periodsToMs(limitPeriods)) / 1000.0);
+            coreLog("ERROR: The printer did not acknowledge copy %d of page %d within %.1f seconds; the copy "
+               "may be incomplete.\n",
+               i + 1, pageNumber, static_cast<double>(periodsToMs(limitPeriods)) / 1000.0);
             return PageResult::Failed;
         }
         isPrinting.exchange(false);
         notifyWaiters();
-        std::fputs("DEBUG: Status Process  -- Received reply.\n", stderr);
+        coreLog("DEBUG: Status Process  -- Received reply.\n");
         if (const char* reason = incompleteReason(statusByte)) {
-            std::fprintf(stderr, "INFO: Copy %d of page %d may be incomplete: %s.\n", i + 1, pageNumber, reason);
+            coreLog("INFO: Copy %d of page %d may be incomplete: %s.\n", i + 1, pageNumber, reason);
         }
         if (printerErrorCode(statusByte) != 0) {
             holdPrintingAfterErrorReply();
@@ -275,8 +277,7 @@ PageResult sendCopies(int copies, const unsigned char* bits, int witsStep, int r
         channel.unlock();
 
         gettimeofday(&afterReply, nullptr);
-        std::fflush(stderr);
-        std::fputs("INFO: Printer Status OK.\n", stderr);
+                coreLog("INFO: Printer Status OK.\n");
         logTimeDifference("DEBUG: Status Process Time -- Time2 -- %ld.%06ld seconds.\n", afterData, beforeCopy);
         logTimeDifference("DEBUG: Status Process Time -- Time3 -- %ld.%06ld seconds.\n", afterReply, afterData);
     }

@@ -1,9 +1,10 @@
-#include "filter/colourPageRoad.h"
+#include "core/colourPageRoad.h"
 
 #include <cstdint>
 #include <cstdio>
 
-#include "filter/Functions.h"
+#include "core/Functions.h"
+#include "core/printingCore.h"
 #include "imaging/24BitTo1Bit.h"
 #include "imaging/Dither.h"
 #include "imaging/FunctionAsistant.h"
@@ -37,30 +38,30 @@ PageResult colourPageRoad(unsigned char* image, int cupsWidth, int actualHeight,
         f_XYOfffset(image, cupsWidth, actualHeight, static_cast<unsigned int>(cupsWidth) * 3u, horizontalOffset * 24,
                     verticalOffset * 24);
     }
-    std::fputs("DEBUG: 512 -- do RGBToBGR.\n", stderr);
+    coreLog("DEBUG: 512 -- do RGBToBGR.\n");
     TrueCollorRGBToBGR(cupsWidth, actualHeight, image);
-    std::fputs("DEBUG: 547 -- OK.\n", stderr);
+    coreLog("DEBUG: 547 -- OK.\n");
 
     const int height0 = whiteRowsForPaperMode(GetPaperMode());
     const int witsStep = bitRasterStride(cupsWidth);
     const std::int64_t expectedSize = (static_cast<std::int64_t>(height0) + actualHeight) * witsStep;
     if (expectedSize > INT32_MAX) {
-        std::fprintf(stderr, "ERROR: The bit raster of page %d would need %lld bytes, more than can be handled.\n",
-                     pageNumber, static_cast<long long>(expectedSize));
+        coreLog("ERROR: The bit raster of page %d would need %lld bytes, more than can be handled.\n",
+                pageNumber, static_cast<long long>(expectedSize));
         return PageResult::Failed;
     }
     int DataBinSize = static_cast<int>(expectedSize);
     ScratchBuffer<unsigned char> bits = allocateScratch<unsigned char>(DataBinSize);
     if (!bits) {
-        std::fprintf(stderr, "ERROR: Unable to allocate the bit raster of page %d (%d bytes).\n", pageNumber,
-                     DataBinSize);
+        coreLog("ERROR: Unable to allocate the bit raster of page %d (%d bytes).\n", pageNumber,
+                DataBinSize);
         return PageResult::Failed;
     }
-    std::fprintf(stderr, "DEBUG: 585 witsStep -- %d,DataBinSize -- %d.\n", witsStep, DataBinSize);
-    std::fputs("DEBUG: 558 -- OK.\n", stderr);
-    std::fprintf(stderr, "DEBUG: 630 height0 -- %d.\n", height0);
-    std::fprintf(stderr, "DEBUG: header.cupsHeight=%d,pageHeight=%d,height0=%d.\n", actualHeight, 0, height0);
-    std::fputs("DEBUG: 564 -- OK.\n", stderr);
+    coreLog("DEBUG: 585 witsStep -- %d,DataBinSize -- %d.\n", witsStep, DataBinSize);
+    coreLog("DEBUG: 558 -- OK.\n");
+    coreLog("DEBUG: 630 height0 -- %d.\n", height0);
+    coreLog("DEBUG: header.cupsHeight=%d,pageHeight=%d,height0=%d.\n", actualHeight, 0, height0);
+    coreLog("DEBUG: 564 -- OK.\n");
 
     const int algorithm = GetBinarizationAlgorithm();
     bool bReturn = false;
@@ -68,78 +69,77 @@ PageResult colourPageRoad(unsigned char* image, int cupsWidth, int actualHeight,
     case 0:
         bReturn = TrueCollorBitToOnebit(cupsWidth, actualHeight, height0, image, GetGrayAlgorithm(), bits.get(),
                                         &DataBinSize);
-        std::fprintf(stderr, "DEBUG: 611 bReturn -- %d.\n", bReturn ? 1 : 0);
+        coreLog("DEBUG: 611 bReturn -- %d.\n", bReturn ? 1 : 0);
         break;
     case 2:
         bReturn = makeDitherBayer8(cupsWidth, actualHeight, height0, image, GetGrayAlgorithm(), bits.get(),
                                    &DataBinSize);
-        std::fprintf(stderr, "DEBUG: 622 bReturn=%d\n", bReturn ? 1 : 0);
+        coreLog("DEBUG: 622 bReturn=%d\n", bReturn ? 1 : 0);
         break;
     case 3:
         bReturn = makeDitherBayer16(cupsWidth, actualHeight, height0, image, GetGrayAlgorithm(), bits.get(),
                                     &DataBinSize);
-        std::fprintf(stderr, "DEBUG: 633 bReturn=%d\n", bReturn ? 1 : 0);
+        coreLog("DEBUG: 633 bReturn=%d\n", bReturn ? 1 : 0);
         break;
     case 7:
         bReturn = ErrorDiffusionFloydSteinberg7351(cupsWidth, actualHeight, height0, image,
                                                    GetFloydSteinbergGrayAlgorithm(), bits.get(), &DataBinSize);
-        std::fprintf(stderr, "DEBUG: 7351 bReturn -- %d.\n", bReturn ? 1 : 0);
+        coreLog("DEBUG: 7351 bReturn -- %d.\n", bReturn ? 1 : 0);
         break;
     case 8:
         bReturn = ErrorDiffusionBurkes(cupsWidth, actualHeight, height0, image, GetFloydSteinbergGrayAlgorithm(),
                                        bits.get(), &DataBinSize);
-        std::fprintf(stderr, "DEBUG: 660 bReturn=%d\n", bReturn ? 1 : 0);
+        coreLog("DEBUG: 660 bReturn=%d\n", bReturn ? 1 : 0);
         break;
     case 9:
         bReturn = ErrorDiffusionSierra(cupsWidth, actualHeight, height0, image, GetFloydSteinbergGrayAlgorithm(),
                                        bits.get(), &DataBinSize);
-        std::fprintf(stderr, "DEBUG: 670 bReturn=%d\n", bReturn ? 1 : 0);
+        coreLog("DEBUG: 670 bReturn=%d\n", bReturn ? 1 : 0);
         break;
     case 10:
         bReturn = Threshold(cupsWidth, actualHeight, height0, image,
                             static_cast<unsigned int>(GetThreshholdByManual()), bits.get(), &DataBinSize);
-        std::fprintf(stderr, "DEBUG: 680 bReturn=%d\n", bReturn ? 1 : 0);
+        coreLog("DEBUG: 680 bReturn=%d\n", bReturn ? 1 : 0);
         break;
     case 11:
         bReturn = ErrorDiffusionStucki(cupsWidth, actualHeight, height0, image, GetFloydSteinbergGrayAlgorithm(),
                                        bits.get(), &DataBinSize);
-        std::fprintf(stderr, "DEBUG: 670 bReturn=%d\n", bReturn ? 1 : 0);
+        coreLog("DEBUG: 670 bReturn=%d\n", bReturn ? 1 : 0);
         break;
     default:
-        std::fprintf(stderr,
-                     "ERROR: Unsupported binarization setting %d (Imagealgorithm); choose one of 0, 2, 3, 7, 8, 9, "
-                     "10, 11.\n",
-                     algorithm);
+        coreLog("ERROR: Unsupported binarization setting %d (Imagealgorithm); choose one of 0, 2, 3, 7, 8, 9, "
+                "10, 11.\n",
+                algorithm);
         return PageResult::Failed;
     }
     if (!bReturn) {
-        std::fprintf(stderr, "ERROR: The binarization (setting %d) of page %d failed.\n", algorithm, pageNumber);
+        coreLog("ERROR: The binarization (setting %d) of page %d failed.\n", algorithm, pageNumber);
         return PageResult::Failed;
     }
     if (DataBinSize == 0) {
-        std::fprintf(stderr, "ERROR: The binarization of page %d produced an empty bit raster.\n", pageNumber);
+        coreLog("ERROR: The binarization of page %d produced an empty bit raster.\n", pageNumber);
         return PageResult::Failed;
     }
     if (DataBinSize != expectedSize) {
         // The raster command announces whole rows; a raster of another size would
         // not match its header.
-        std::fprintf(stderr, "ERROR: The binarization of page %d produced %d bytes instead of %lld.\n", pageNumber,
-                     DataBinSize, static_cast<long long>(expectedSize));
+        coreLog("ERROR: The binarization of page %d produced %d bytes instead of %lld.\n", pageNumber,
+                DataBinSize, static_cast<long long>(expectedSize));
         return PageResult::Failed;
     }
     if (GetBlackAndWhiteInversion() == 0) {
         DoTurnOver(bits.get(), DataBinSize);
     }
 
-    std::fprintf(stderr, "DEBUG: Raw>Data Before outputarray -- curPagePos -- %d.\n -- 721", curPagePos);
+    coreLog("DEBUG: Raw>Data Before outputarray -- curPagePos -- %d.\n -- 721", curPagePos);
     if (DataBinSize <= MaxRawDataSize) {
         outputarray(bits.get(), DataBinSize);
     } else {
-        std::fprintf(stderr, "DEBUG: The bit raster of %d bytes is larger than the output buffer; it goes out in "
-                             "bands.\n",
-                     DataBinSize);
+        coreLog("DEBUG: The bit raster of %d bytes is larger than the output buffer; it goes out in "
+                "bands.\n",
+                DataBinSize);
     }
-    std::fprintf(stderr, "DEBUG: RawData After outputarray -- curPagePos -- %d.\n -- 725", curPagePos);
+    coreLog("DEBUG: RawData After outputarray -- curPagePos -- %d.\n -- 725", curPagePos);
 
     return sendCopies(numCopies, bits.get(), witsStep, actualHeight + height0, pageNumber);
 }

@@ -1,4 +1,4 @@
-#include "filter/Functions.h"
+#include "core/Functions.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,9 +6,12 @@
 #include <cstring>
 
 #include "diagnostics/middleDataSave.h"
-#include "filter/settingsThermalSensitivityPara.h"
+#include "core/printSettings.h"
+#include "core/printingCore.h"
 
 // ---- Output buffer and byte channel ----
+
+settingsThermalSensitivityPara settingsThermalSensitivity = {};
 
 unsigned char RawData[MaxRawDataSize] = {};
 int curPagePos = 0;
@@ -66,9 +69,8 @@ void SendDataToBackEnd(const unsigned char* data, int length)
     if (length <= 0 || data == nullptr) {
         return;
     }
-    // One fwrite puts the same bytes into stdout's buffer as a putchar per
-    // byte would; flushing is left to the caller.
-    std::fwrite(data, 1, static_cast<std::size_t>(length), stdout);
+    // Flushing is left to the caller.
+    printerDevice().write({data, static_cast<std::size_t>(length)});
 }
 
 unsigned char lo(int value) { return static_cast<unsigned char>(static_cast<unsigned int>(value) & 0xFFu); }
@@ -130,7 +132,7 @@ void emit(const unsigned char (&command)[N])
 template <std::size_t N>
 void emitDirect(const unsigned char (&command)[N])
 {
-    std::fwrite(command, 1, N, stdout);
+    printerDevice().write(command);
 }
 
 // Total feed in dots for a length in units of 8 dots. A negative length
@@ -220,24 +222,24 @@ void setEndFeed(int n)
 {
     const long long dots = feedDots(n);
     const int f = static_cast<int>(dots);
-    std::fprintf(stderr, "DEBUG: EndFeed -- %d.\n", n);
+    coreLog("DEBUG: EndFeed -- %d.\n", n);
     if (dots < 256) {
-        std::fprintf(stderr, "DEBUG: EndFeed -- 3 length%d. -- 345\n", n);
-        std::fprintf(stderr, "DEBUG: EndFeed -- 3 length%d. -- 346\n", asSignedByte(endFeedTemplate[2]));
+        coreLog("DEBUG: EndFeed -- 3 length%d. -- 345\n", n);
+        coreLog("DEBUG: EndFeed -- 3 length%d. -- 346\n", asSignedByte(endFeedTemplate[2]));
         endFeedTemplate[2] = static_cast<unsigned char>(f & 0xFF);
-        std::fprintf(stderr, "DEBUG: EndFeed -- 3 length%d. -- 347\n", f);
-        std::fprintf(stderr, "DEBUG: EndFeed -- 3 length%d. -- 347\n", f & 0xF8);
+        coreLog("DEBUG: EndFeed -- 3 length%d. -- 347\n", f);
+        coreLog("DEBUG: EndFeed -- 3 length%d. -- 347\n", f & 0xF8);
         emitDirect(endFeedTemplate);
-        std::fprintf(stderr, "DEBUG: EndFeed -- 3 length%d. -- 347\n", asSignedByte(endFeedTemplate[2]));
+        coreLog("DEBUG: EndFeed -- 3 length%d. -- 347\n", asSignedByte(endFeedTemplate[2]));
     } else {
         for (long long chunk = dots / 256; chunk > 0; --chunk) {
             endFeedTemplate[2] = 0xFF;
             emitDirect(endFeedTemplate);
-            std::fprintf(stderr, "DEBUG: EndFeed -- 1 length%d. -- 331\n", asSignedByte(endFeedTemplate[2]));
+            coreLog("DEBUG: EndFeed -- 1 length%d. -- 331\n", asSignedByte(endFeedTemplate[2]));
         }
         endFeedTemplate[2] = static_cast<unsigned char>(dots & 0xFF);
         emitDirect(endFeedTemplate);
-        std::fprintf(stderr, "DEBUG: EndFeed -- 2 length%d. -- 338\n", asSignedByte(endFeedTemplate[2]));
+        coreLog("DEBUG: EndFeed -- 2 length%d. -- 338\n", asSignedByte(endFeedTemplate[2]));
     }
     endFeedTemplate[2] = 0x00;
 }
