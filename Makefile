@@ -38,7 +38,7 @@ test-asan: build-asan
 	  ctest $(CTEST_FLAGS) -j $(JOBS)
 
 # ThreadSanitizer over the tests that run the filter's two threads (status
-# monitor and main): the monitor, copy, page-road, printer-fault, cancel and
+# monitor and main): the printing core, the monitor, copy, page-road, printer-fault, cancel and
 # bad-input tests (each runs the TSan-built filter) and the in-process raster
 # fuzz smoke (its seed corpus only: TSan takes minutes to free the huge row
 # buffers libcups allocates for some random headers). Only what those tests
@@ -48,8 +48,8 @@ test-asan: build-asan
 # its thread is blocked in write(), so the cancel of a job whose printer
 # stopped reading never reaches the handler under it.
 BUILD_TSAN   ?= build-tsan
-TSAN_TARGETS ?= rastertozorvan zorvan-printer filter_tests reliability_tests fuzz_raster
-TSAN_TESTS   ?= ^(StatusMonitor|Copies|ColourRoad|OneBitRoad|PaperSaving|PrinterFaults|JobCancel|BadInput)\.|^Conditions/StateReasons\.|^fuzz_smoke_raster$$
+TSAN_TARGETS ?= rastertozorvan zorvan-printer filter_tests reliability_tests core_tests fuzz_raster
+TSAN_TESTS   ?= ^(Core|StatusMonitor|Copies|ColourRoad|OneBitRoad|PaperSaving|PrinterFaults|JobCancel|BadInput)\.|^Conditions/StateReasons\.|^fuzz_smoke_raster$$
 TSAN_SKIP    ?= ^(Copies.OnlyTheCopysOwnMatchingReplyAcknowledgesIt|JobCancel.PrinterThatStopsReadingGivesUpWithAnError)$$
 
 $(BUILD_TSAN)/CMakeCache.txt:
