@@ -21,6 +21,7 @@ using namespace testsupport;
 constexpr int kRoll = 576;  // 80 mm roll at 203 dpi: the PPD's printable width
 constexpr double kDotsPerMm = 203 / 25.4;
 const std::string kScript = sourcePath("scripts/cupsd-sandbox");
+const std::string kLeaks = "suppressions=" + sourcePath("tests/e2e/lsan.supp");  // libcups's, for a sanitized filter
 // Under /tmp whatever TMPDIR says: lp must enter every folder above it, and the socket path must stay short.
 std::string dir, sock, skipReason, queue;
 pid_t listener = 0;
@@ -139,14 +140,10 @@ public:
         std::filesystem::create_directory(dir + "/paper");
         ::chmod(dir.c_str(), 0755);
         ::chmod((dir + "/paper").c_str(), 0777);  // the backend runs as lp
-        // libcups 2.4's cupsMarkOptions leaks the option array it builds for print-color-mode,
-        // which CUPS passes with every job; only that allocation is excused for the sanitized filter.
-        writeFile(dir + "/lsan.supp", "leak:cupsAddOption\n");
-        ::chmod((dir + "/lsan.supp").c_str(), 0644);
         // imagetozorvan comes along with rastertozorvan: pictures go through it.
         sock = cups({kScript, "start", dir + "/cups", "--filter", builtProgram("rastertozorvan"), "--backend",
                      "zorvan-sim=" + builtProgram("zorvan-printer"), "--setenv", "ZORVAN_TEST_WAIT_MS=20", "--setenv",
-                     "LSAN_OPTIONS=suppressions=" + dir + "/lsan.supp:print_suppressions=0", "--owner",
+                     "LSAN_OPTIONS=" + kLeaks + ":print_suppressions=0", "--owner",
                      std::to_string(::getpid())});
         if (sock.empty()) skipReason = "cupsd-sandbox start failed";
         writeRgbPng(dir + "/blocks.png", kRoll, 240, blocks);
@@ -339,7 +336,7 @@ TEST(PictureFilter, ReportsFailuresAndPassesTheCancelOn)
                            "--out", tmp.file("out-" + status), "--", builtProgram("imagetozorvan"), "1", "user",
                            "title", "1", "Brightness=0", file},
                           {.env = {{"CUPS_SERVERBIN", tmp.file("bin")}, {"PPD", sourcePath("ppd/zorvan.ppd")},
-                                   {"ZORVAN_TEST_WAIT_MS", "20"}},
+                                   {"ZORVAN_TEST_WAIT_MS", "20"}, {"LSAN_OPTIONS", kLeaks}},
                            .timeoutSeconds = 10});
     };
     const auto broken = run("ready", tmp.file("broken.png"));
