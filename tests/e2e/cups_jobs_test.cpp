@@ -1,6 +1,7 @@
 // Documents in, paper out: jobs printed with lp on a private scheduler started by
-// scripts/cupsd-sandbox go through CUPS's converters, our filter and the simulated
-// printer (the zorvan-sim backend); the paper is checked against the document.
+// scripts/cupsd-sandbox go through CUPS's converters, our filters and the simulated
+// printer (the zorvan-sim backend, or listening behind a socket:// queue); the paper
+// is checked against the document.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -15,22 +16,20 @@
 
 namespace {
 
-using testsupport::Gray;
-using testsupport::Rgb;
-using Summary = std::map<std::string, std::string>;
+using namespace testsupport;
 
 constexpr int kRoll = 576;  // 80 mm roll at 203 dpi: the PPD's printable width
-const std::string kScript = testsupport::sourcePath("scripts/cupsd-sandbox");
+constexpr double kDotsPerMm = 203 / 25.4;
+const std::string kScript = sourcePath("scripts/cupsd-sandbox");
+const std::string kLeaks = "suppressions=" + sourcePath("tests/e2e/lsan.supp");  // libcups's, for a sanitized filter
 // Under /tmp whatever TMPDIR says: lp must enter every folder above it, and the socket path must stay short.
-std::string dir, sock, skipReason;
+std::string dir, sock, skipReason, queue;
+pid_t listener = 0;
 
 // Runs a CUPS client or the sandbox script against the private scheduler; its output, trimmed.
 std::string cups(const std::vector<std::string>& args, double timeout = 30)
 {
-    testsupport::ProcessOptions o;
-    o.env["CUPS_SERVER"] = sock;
-    o.timeoutSeconds = timeout;
-    std::string out = testsupport::runProcess(args, o).out;
+    std::string out = runProcess(args, {.env = {{"CUPS_SERVER", sock}}, .timeoutSeconds = timeout}).out;
     while (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
 }
@@ -41,6 +40,24 @@ bool eventually(const std::function<bool()>& done)
     return done();
 }
 
+// Prints `file` (in the scheduler's folder) on the current queue; the job id.
+std::string submit(const std::string& file, std::vector<std::string> lp)
+{
+    lp.insert(lp.begin(), {"/usr/bin/lp", "-d", queue});
+    lp.push_back(dir + "/" + file);
+    const std::string said = cups(lp), marker = "request id is " + queue + "-";  // then "N (1 file(s))"
+    EXPECT_TRUE(said.starts_with(marker)) << said;
+    return std::to_string(std::atoi(said.c_str() + std::min(said.size(), marker.size())));
+}
+
+// Another job on the same queue, which must complete; its paper.
+Gray printed(const std::string& file, const std::vector<std::string>& lp)
+{
+    const std::string job = submit(file, lp);
+    EXPECT_EQ(cups({kScript, "wait", dir + "/cups", job, "30"}, 40), "completed");
+    return readPng(dir + "/paper/job-" + job + "/paper.png");
+}
+
 // 576 x 240: black top-left quarter and bottom bar, white elsewhere; a blue square for the colour road.
 Rgb blocks(int x, int y)
 {
@@ -49,61 +66,62 @@ Rgb blocks(int x, int y)
     return {255, 255, 255};
 }
 
-void expectBlocks(const Gray& p)
-{
-    ASSERT_EQ(p.width, kRoll);
-    auto [top, bottom] = p.darkRows();
-    const int h = bottom - top;
-    ASSERT_TRUE(h > 200 && h < 300) << "the picture is missing, cut or stretched: " << h << " rows";
-    auto row = [&](int docRow) { return top + docRow * h / 240; };
-    EXPECT_GT(p.darkShare(8, row(8), 280, row(112)), 0.95) << "black quarter";
-    EXPECT_LT(p.darkShare(296, row(8), 568, row(112)), 0.02) << "white quarter";
-    EXPECT_LT(p.darkShare(8, row(128), 392, row(212)), 0.02) << "white middle";
-    EXPECT_GT(p.darkShare(8, row(223), 568, row(238)), 0.95) << "black bar";
-}
+// The paper against the document at the printer's resolution (the picture itself, or
+// poppler's rendering of a PDF): solid black blocks of the document must be black on
+// paper, blank ones (with a margin) blank, and the content as high.
+using Check = std::function<void(const Gray&, const std::map<std::string, std::string>& summary)>;
 
-// The PDF receipt against poppler's rendering at the printer's resolution: solid black
-// blocks of the document must be black on paper, blank ones (with a margin) blank.
-void expectLikeReceipt(const Gray& p)
+Check like(const std::string& document)
 {
-    Gray ref;
-    std::string error;
-    ASSERT_TRUE(testsupport::readPng(dir + "/ref.png", ref, error)) << error;
-    ASSERT_EQ(p.width, kRoll);
-    auto [pTop, pBottom] = p.darkRows();
-    auto [rTop, rBottom] = ref.darkRows();
-    EXPECT_NEAR(pBottom - pTop, rBottom - rTop, 12) << "content height";
-    constexpr int B = 12;
-    int solid = 0, blank = 0;
-    for (int by = rTop; by + B <= rBottom; by += B)
-        for (int bx = 0; bx + B <= kRoll; bx += B) {
-            const int py = by - rTop + pTop;
-            if (ref.darkShare(bx, by, bx + B, by + B) == 1.0) {
-                ++solid;
-                EXPECT_GT(p.darkShare(bx + 2, py + 2, bx + B - 2, py + B - 2), 0.9) << bx << "," << by - rTop;
-            } else if (ref.darkShare(bx - B, by - B, bx + 2 * B, by + 2 * B) == 0.0) {
-                ++blank;
-                EXPECT_LT(p.darkShare(bx, py, bx + B, py + B), 0.05) << bx << "," << by - rTop;
+    return [document](const Gray& p, auto&) {
+        const Gray ref = readPng(dir + "/" + document);
+        ASSERT_EQ(p.width, kRoll);
+        auto [pTop, pBottom] = p.darkRows();
+        auto [rTop, rBottom] = ref.darkRows();
+        EXPECT_NEAR(pBottom - pTop, rBottom - rTop, 12) << "content height";
+        constexpr int B = 12;
+        int solid = 0, blank = 0;
+        for (int by = rTop; by + B <= rBottom; by += B)
+            for (int bx = 0; bx + B <= kRoll; bx += B) {
+                const int py = by - rTop + pTop;
+                if (ref.darkShare(bx, by, bx + B, by + B) == 1.0) {
+                    ++solid;
+                    EXPECT_GT(p.darkShare(bx + 2, py + 2, bx + B - 2, py + B - 2), 0.9) << bx << "," << by - rTop;
+                } else if (ref.darkShare(bx - B, by - B, bx + 2 * B, by + 2 * B) == 0.0) {
+                    ++blank;
+                    EXPECT_LT(p.darkShare(bx, py, bx + B, py + B), 0.05) << bx << "," << by - rTop;
+                }
             }
-        }
-    EXPECT_GT(solid, 20);
-    EXPECT_GT(blank, 200);
+        EXPECT_GT(solid, 20);
+        EXPECT_GT(blank, 200);
+    };
 }
 
-// The mid-gray area of gray.pdf (a black band on top, then 50% gray).
+// The mid-gray area of gray.ps (a black band on top, then 50% gray).
 double grayShare(const Gray& p)
 {
     const int top = p.darkRows().first;
     return p.darkShare(16, top + 40, kRoll - 16, top + 260);
 }
 
+
+// One page of about `rows` raster rows: content, kept blank and the 120 white rows below a page of MediaType 1.
+Check onePageOf(double rows)
+{
+    return [rows](auto&, auto& s) {
+        EXPECT_EQ(s.at("rasters_printed"), "1");
+        EXPECT_NEAR(std::atoi(s.at("raster_rows").c_str()), rows + 120, 6);
+    };
+}
+
 struct Job {
     const char* name;
     std::string file;  // in the scheduler's folder
     std::vector<std::string> lp;
-    std::string status;            // the printer's status script, "" = always ready
-    std::string state;             // the final job state
-    std::function<void(const Gray&, const Summary&, const std::string& log)> check;
+    Check check;
+    std::string status;                // the printer's status script, "" = always ready
+    std::string state = "completed";  // the final job state
+    bool network = false;              // a socket:// queue to the printer listening on the loopback address
 };
 
 void PrintTo(const Job& j, std::ostream* os) { *os << j.name; }
@@ -122,34 +140,37 @@ public:
         std::filesystem::create_directory(dir + "/paper");
         ::chmod(dir.c_str(), 0755);
         ::chmod((dir + "/paper").c_str(), 0777);  // the backend runs as lp
-        // libcups 2.4's cupsMarkOptions leaks the option array it builds for print-color-mode,
-        // which CUPS passes with every job; only that allocation is excused for the sanitized filter.
-        testsupport::writeFile(dir + "/lsan.supp", "leak:cupsAddOption\n");
-        ::chmod((dir + "/lsan.supp").c_str(), 0644);
-        sock = cups({kScript, "start", dir + "/cups", "--filter", testsupport::builtProgram("rastertozorvan"), "--backend",
-                        "zorvan-sim=" + testsupport::builtProgram("zorvan-printer"), "--setenv",
-                        "ZORVAN_TEST_WAIT_MS=20", "--setenv",
-                        "LSAN_OPTIONS=suppressions=" + dir + "/lsan.supp:print_suppressions=0", "--owner",
-                        std::to_string(::getpid())});
+        // imagetozorvan comes along with rastertozorvan: pictures go through it.
+        sock = cups({kScript, "start", dir + "/cups", "--filter", builtProgram("rastertozorvan"), "--backend",
+                     "zorvan-sim=" + builtProgram("zorvan-printer"), "--setenv", "ZORVAN_TEST_WAIT_MS=20", "--setenv",
+                     "LSAN_OPTIONS=" + kLeaks + ":print_suppressions=0", "--owner",
+                     std::to_string(::getpid())});
         if (sock.empty()) skipReason = "cupsd-sandbox start failed";
-        testsupport::writeRgbPng(dir + "/blocks.png", kRoll, 240, blocks);
-        testsupport::writeRgbPng(
-            dir + "/narrow.png", 200, 300, [](int, int y) { return y < 100 ? Rgb{0, 0, 0} : Rgb{255, 255, 255}; }, 203);
-        testsupport::writeRgbPng(dir + "/mark.png", kRoll, 600, [](int x, int y) {
-            return y >= 250 && y < 300 && x >= 100 && x < 400 ? Rgb{0, 0, 0} : Rgb{255, 255, 255};
-        });
-        // 10 pt of black (28 rows), then 100 pt of 50% gray; a PDF because CUPS's image
+        writeRgbPng(dir + "/blocks.png", kRoll, 240, blocks);
+        const Rgb black{0, 0, 0}, white{255, 255, 255};
+        writeRgbPng(dir + "/narrow.png", 200, 300, [&](int, int y) { return y < 100 ? black : white; });
+        writeRgbPng(dir + "/mark.png", kRoll, 600,
+                    [&](int x, int y) { return y >= 250 && y < 300 && x >= 100 && x < 400 ? black : white; });
+        // 10 pt of black (28 rows), then 100 pt of 50% gray; a document because CUPS's image
         // converter would apply a "brightness" option of its own to a picture.
-        testsupport::writePdf(dir + "/gray.pdf", 204.3, 283.46, "0 g 0 273.46 204.3 10 re f 0.5 g 0 173.46 204.3 100 re f");
-        std::filesystem::copy_file(testsupport::sourcePath("samples/receipt-doc.pdf"), dir + "/receipt.pdf");
-        testsupport::runProcess({"/usr/bin/pdftoppm", "-gray", "-r", "203", "-W", "576", "-png", "-singlefile",
-                                 dir + "/receipt.pdf", dir + "/ref"});
+        writeFile(dir + "/gray.ps", "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 204 283\n%%Pages: 1\n%%EndComments\n"
+                                    "%%Page: 1 1\n0 setgray 0 273.46 204.3 10 rectfill\n"
+                                    "0.5 setgray 0 173.46 204.3 100 rectfill\nshowpage\n%%EOF\n");
+        // 72 x 1200 mm, longer than every shipped size: a 10 mm bar at the top and one ending
+        // 1160 mm down (PostScript counts from the bottom), so paper saving trims a 40 mm tail.
+        writeFile(dir + "/long.ps", "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 204 3402\n%%Pages: 1\n%%EndComments\n"
+                                    "%%Page: 1 1\n0 3373.23 204.09 28.35 rectfill\n0 113.39 204.09 28.35 rectfill\n"
+                                    "showpage\n%%EOF\n");
+        std::filesystem::copy_file(sourcePath("samples/receipt.png"), dir + "/receipt.png");
+        std::filesystem::copy_file(sourcePath("samples/receipt-doc.pdf"), dir + "/receipt.pdf");
+        runProcess({"/usr/bin/pdftoppm", "-gray", "-r", "203", "-W", "576", "-png", "-singlefile",
+                    dir + "/receipt.pdf", dir + "/ref"});
         // The 1-bit road: a raster the filter takes as it is.
-        testsupport::runProcess({testsupport::builtProgram("zorvan-raster"), "--bits", "1",
-                                 testsupport::sourcePath("samples/label.png"), dir + "/label.ras"});
+        runProcess({builtProgram("zorvan-raster"), "--bits", "1", sourcePath("samples/label.png"), dir + "/label.ras"});
     }
     static void TearDownTestSuite()
     {
+        if (listener > 0) ::kill(listener, SIGTERM);
         if (dir.empty()) return;
         cups({kScript, "stop", dir + "/cups"});
         std::filesystem::remove_all(dir);
@@ -158,67 +179,71 @@ public:
 
 class CupsJobs : public CupsSandbox, public ::testing::WithParamInterface<Job> {};
 
-int queues = 0;
-
 TEST_P(CupsJobs, PrintsAsExpected)
 {
     if (!skipReason.empty()) GTEST_SKIP() << skipReason;
     const Job& j = GetParam();
     // One queue per job: the status script is part of the device URI. Portrait always:
     // CUPS would otherwise turn a wide picture along the roll.
-    const std::string queue = "q" + std::to_string(++queues);
+    static int queues = 0;
+    queue = "q" + std::to_string(++queues);
     std::string uri = "zorvan-sim:" + dir + "/paper?speed=0" + (j.status.empty() ? "" : "&status=" + j.status);
-    ASSERT_EQ(cups({"/usr/sbin/lpadmin", "-p", queue, "-E", "-v", uri, "-P", testsupport::sourcePath("ppd/zorvan.ppd"),
-                       "-o", "orientation-requested-default=3"}),
-              "");
-    std::vector<std::string> lp = {"/usr/bin/lp", "-d", queue};
-    lp.insert(lp.end(), j.lp.begin(), j.lp.end());
-    lp.push_back(dir + "/" + j.file);
-    const std::string said = cups(lp);  // "request id is QUEUE-N (1 file(s))"
-    const std::string marker = "request id is " + queue + "-";
-    ASSERT_NE(said.find(marker), std::string::npos) << said;
-    const std::string job = std::to_string(std::atoi(said.c_str() + said.find(marker) + marker.size()));
-    if (j.state == "cancelled") {
-        // Cancelled while the printer, out of paper, holds it; CUPS shows users why it waits.
-        EXPECT_TRUE(eventually([&] {
-            return cups({kScript, "printer-state", dir + "/cups", queue}).find("Status Process Error -- Out of paper.") !=
-                   std::string::npos;
-        }));
-        cups({"/usr/bin/cancel", job});
+    if (j.network) {
+        // In the background, its pid printed; --timeout bounds it should this test die first.
+        writeFile(dir + "/status", j.status + "\n");
+        listener = std::atoi(runProcess({"/bin/sh", "-c",
+                                         "exec \"$0\" --listen 127.0.0.1:0 --out \"$1\" --speed 0 --status-file \"$2\" "
+                                         "--timeout 50 >\"$1.port\" 2>/dev/null </dev/null & echo $!",
+                                         builtProgram("zorvan-printer"), dir + "/net", dir + "/status"})
+                                 .out.c_str());
+        std::string port;  // its first line
+        ASSERT_TRUE(eventually([&] { return (port = readFile(dir + "/net.port")).find('\n') != std::string::npos; }));
+        uri = "socket://127.0.0.1:" + port.substr(0, port.find('\n'));
     }
-    const std::string state = cups({kScript, "wait", dir + "/cups", job, "30"}, 40);
+    ASSERT_EQ(cups({"/usr/sbin/lpadmin", "-p", queue, "-E", "-v", uri, "-P", sourcePath("ppd/zorvan.ppd"), "-o",
+                    "orientation-requested-default=3"}),
+              "");
+    const std::string job = submit(j.file, j.lp);
+    const auto reasons = [] { return cups({"/usr/bin/lpstat", "-l", "-p", queue}); };
+    if (j.status == "paperout") {
+        // The job waits while the paper is out, and CUPS shows users why: message and state reason.
+        const auto said = [](const std::string& out, const char* what) { return out.find(what) != std::string::npos; };
+        EXPECT_TRUE(eventually([&] {
+            return said(cups({kScript, "printer-state", dir + "/cups", queue}),
+                        "Status Process Error -- Out of paper.") &&
+                   said(reasons(), "media-empty-error");
+        })) << reasons();
+        EXPECT_EQ(cups({kScript, "job-state", dir + "/cups", job}), "processing");
+        if (j.state == "cancelled") cups({"/usr/bin/cancel", job});
+        if (j.network) writeFile(dir + "/status", "ready\n");
+    }
     // Each test runs in a process of its own, with a scheduler of its own: the log is this job's.
-    const std::string log = testsupport::readFile(dir + "/cups/log/error_log");
-    const std::string paperDir = dir + "/paper/job-" + job;
-    ASSERT_EQ(state, j.state) << log << testsupport::readFile(paperDir + "/summary.txt");
-    if (!j.check) return;
-    Gray paper;
-    std::string error;
-    ASSERT_TRUE(testsupport::readPng(paperDir + "/paper.png", paper, error)) << error;
-    j.check(paper, testsupport::readKeyValues(paperDir + "/summary.txt"), log);
+    const std::string paperDir = j.network ? dir + "/net/job-1" : dir + "/paper/job-" + job;
+    ASSERT_EQ(cups({kScript, "wait", dir + "/cups", job, "30"}, 40), j.state)
+        << readFile(dir + "/cups/log/error_log") << readFile(paperDir + "/summary.txt");
+    if (j.state == "completed") {
+        EXPECT_EQ(reasons().find("media-empty-error"), std::string::npos) << reasons();
+    }
+    if (j.check) j.check(readPng(paperDir + "/paper.png"), readKeyValues(paperDir + "/summary.txt"));
 }
 
-const std::vector<std::string> kGrayPage = {"-o", "media=Roll80x100mm", "-o", "Imagealgorithm=2"};
-
-std::vector<std::string> grayPage(std::vector<std::string> more)
+// A page of gray.ps as ordered dither (and `more`).
+std::vector<std::string> grayPage(std::vector<std::string> more = {})
 {
-    more.insert(more.begin(), kGrayPage.begin(), kGrayPage.end());
+    more.insert(more.begin(), {"-o", "media=Roll80x100mm", "-o", "Imagealgorithm=2"});
     return more;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Jobs, CupsJobs,
     ::testing::Values(
-        Job{"PngColour", "blocks.png", {}, "", "completed", [](auto& p, auto&, auto&) { expectBlocks(p); }},
-        Job{"PngGray", "blocks.png", {"-o", "ColorModel=Gray"}, "", "completed",
-            [](auto& p, auto&, auto&) { expectBlocks(p); }},
-        Job{"OneBitRaster", "label.ras", {}, "", "completed",
-            [](auto& p, auto&, auto&) {
+        Job{"PngColour", "blocks.png", {}, like("blocks.png")},
+        Job{"PngGray", "blocks.png", {"-o", "ColorModel=Gray"}, like("blocks.png")},
+        Job{"OneBitRaster", "label.ras", {}, [](auto& p, auto&) {
                 // Every black pixel of the label is a dot, nothing else is (the filter keeps
                 // the blank rows of a 1-bit page, so the rows line up from the top).
-                Gray label;
-                std::string error;
-                ASSERT_TRUE(testsupport::readPng(testsupport::sourcePath("samples/label.png"), label, error));
+                const Gray label = readPng(sourcePath("samples/label.png"));
+                ASSERT_EQ(label.width, kRoll);
                 ASSERT_EQ(p.width, label.width);
                 ASSERT_GE(p.height, label.height);
                 long differ = 0;
@@ -226,65 +251,103 @@ INSTANTIATE_TEST_SUITE_P(
                     for (int x = 0; x < label.width; ++x) differ += (label.at(x, y) < 128) != (p.at(x, y) == 0);
                 EXPECT_EQ(differ, 0);
             }},
-        Job{"TwoCopies", "blocks.png", {"-n", "2"}, "", "completed",
-            [](auto& p, auto& s, auto&) {
+        Job{"TwoCopies", "blocks.png", {"-n", "2"}, [](auto& p, auto& s) {
                 EXPECT_EQ(s.at("rasters_printed"), "2");
                 EXPECT_EQ(s.at("copies_acknowledged"), "2");
                 EXPECT_GT(p.darkRows().second - p.darkRows().first, 2 * 220);
             }},
-        // A narrow picture at its own size, in the middle.
-        Job{"NarrowPicture", "narrow.png", {"-o", "print-scaling=none"}, "", "completed",
-            [](auto& p, auto&, auto&) {
+        // A narrow picture at its own size (one pixel a dot), in the middle.
+        Job{"NarrowPicture", "narrow.png", {"-o", "print-scaling=none", "-o", "ppi=203"}, [](auto& p, auto&) {
                 auto [left, right] = p.darkColumns();
                 EXPECT_NEAR(right - left, 200, 2);
                 EXPECT_NEAR((left + right) / 2, kRoll / 2, 20);
             }},
-        Job{"PdfColour", "receipt.pdf", {"-o", "media=Roll80x150mm"}, "", "completed",
-            [](auto& p, auto&, auto&) { expectLikeReceipt(p); }},
-        Job{"PdfGray", "receipt.pdf", {"-o", "media=Roll80x150mm", "-o", "ColorModel=Gray"}, "", "completed",
-            [](auto& p, auto&, auto&) { expectLikeReceipt(p); }},
+        Job{"PdfColour", "receipt.pdf", {"-o", "media=Roll80x150mm"}, like("ref.png")},
+        Job{"PdfGray", "receipt.pdf", {"-o", "media=Roll80x150mm", "-o", "ColorModel=Gray"}, like("ref.png")},
         // Job options reach the filter: ordered dither prints about half of a mid-gray...
-        Job{"Dither", "gray.pdf", grayPage({}), "", "completed",
-            [](auto& p, auto&, auto&) {
+        Job{"Dither", "gray.ps", grayPage(), [](auto& p, auto&) {
                 EXPECT_GT(grayShare(p), 0.3);
                 EXPECT_LT(grayShare(p), 0.7);
             }},
         // ...brighter, less of it...
-        Job{"Brightness", "gray.pdf", grayPage({"-o", "Brightness=40"}), "", "completed",
-            [](auto& p, auto&, auto&) { EXPECT_LT(grayShare(p), 0.4); }},
+        Job{"Brightness", "gray.ps", grayPage({"-o", "Brightness=40"}),
+            [](auto& p, auto&) { EXPECT_LT(grayShare(p), 0.4); }},
         // ...a fixed threshold below the gray, none of it, but the black band.
-        Job{"Threshold", "gray.pdf", grayPage({"-o", "Imagealgorithm=10", "-o", "Threshold=64"}), "", "completed",
-            [](auto& p, auto&, auto&) {
+        Job{"Threshold", "gray.ps", grayPage({"-o", "Imagealgorithm=10", "-o", "Threshold=64"}), [](auto& p, auto&) {
                 EXPECT_LT(grayShare(p), 0.02);
                 const int band = p.darkRows().first;
                 EXPECT_GT(p.darkShare(16, band + 2, kRoll - 16, band + 26), 0.95);
             }},
+        // A picture's Brightness is the driver's alone: CUPS reads a "brightness" of its own
+        // (100 = unchanged), which imagetozorvan keeps from its converter. So 0 prints the very
+        // paper of no option, and +-40 still change it.
+        Job{"PictureBrightness", "receipt.png", {"-o", "Brightness=0"}, [](auto& p, auto&) {
+                EXPECT_TRUE(printed("receipt.png", {}).pixels == p.pixels) << "Brightness=0 changed the picture";
+                for (const char* b : {"Brightness=40", "Brightness=-40"})
+                    EXPECT_FALSE(printed("receipt.png", {"-o", b}).pixels == p.pixels) << b;
+            }},
         // A 50-row mark 250 rows down a 600-row page, trimmed to the mark.
-        Job{"PaperSaving", "mark.png", {"-o", "PaperSaveMode=3", "-o", "PageHeaderBlank=0", "-o", "EndBlank=0"}, "",
-            "completed",
-            [](auto& p, auto&, auto&) {
+        Job{"PaperSaving", "mark.png", {"-o", "PaperSaveMode=3", "-o", "PageHeaderBlank=0", "-o", "EndBlank=0"},
+            [](auto& p, auto&) {
                 EXPECT_LE(p.darkRows().first, 2);
                 EXPECT_EQ(p.darkRows().second - p.darkRows().first, 50);
                 EXPECT_LT(p.height, 200);
             }},
-        // The first 60 status queries (about a second) find no paper: the job waits, says why, then prints.
-        Job{"PaperOutThenBack", "blocks.png", {}, "1-60:paperout,ready", "completed",
-            [](auto& p, auto& s, auto& log) {
-                EXPECT_NE(log.find("Status Process Error -- Out of paper."), std::string::npos) << log;
+        // A custom length prints as one page, whole or less its blank tail (EndBlank 2 keeps 16 rows).
+        Job{"CustomLength", "long.ps", {"-o", "media=Custom.72x1200mm", "-o", "PaperSaveMode=0"},
+            onePageOf(1200 * kDotsPerMm)},
+        Job{"CustomLengthTrimmed", "long.ps", {"-o", "media=Custom.72x1200mm", "-o", "PaperSaveMode=2"},
+            onePageOf(1160 * kDotsPerMm + 16)},
+        // Over the network, the paper out until the job is seen waiting: then it prints, nothing while out.
+        Job{"NetworkPaperOutThenBack", "blocks.png", {},
+            [](auto& p, auto& s) {
                 EXPECT_EQ(s.at("printed_while_error"), "0");
                 EXPECT_EQ(s.at("rasters_printed"), "1");
-                expectBlocks(p);
-            }},
-        Job{"CancelWhileOutOfPaper", "blocks.png", {}, "paperout", "cancelled", nullptr}),
+                like("blocks.png")(p, s);
+            },
+            "paperout", "completed", true},
+        Job{"CancelWhileOutOfPaper", "blocks.png", {}, nullptr, "paperout", "cancelled"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CupsSandbox, PpdPassesCupstestppdOnceInstalled)
 {
     if (!skipReason.empty()) GTEST_SKIP() << skipReason;
-    testsupport::ProcessOptions o;
-    o.env["CUPS_SERVERBIN"] = dir + "/cups/bin";  // holds our filter
-    auto r = testsupport::runProcess({"/usr/bin/cupstestppd", testsupport::sourcePath("ppd/zorvan.ppd")}, o);
+    auto r = runProcess({"/usr/bin/cupstestppd", sourcePath("ppd/zorvan.ppd")},
+                        {.env = {{"CUPS_SERVERBIN", dir + "/cups/bin"}}});  // holds our filter
     EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+}
+
+// imagetozorvan by hand (no root) against the simulated printer: a picture the converter
+// cannot read fails both programs, each named in an ERROR: line; a cancel (the printer is
+// out of paper, the simulator sends SIGTERM after 2 s) reaches the filter, which ends the
+// job cleanly, so nothing is left waiting.
+TEST(PictureFilter, ReportsFailuresAndPassesTheCancelOn)
+{
+    const std::string converter =
+        runProcess({"/bin/sh", "-c", "printf %s \"$(cups-config --serverbin)/filter/imagetoraster\""}).out;
+    if (::access(converter.c_str(), X_OK) != 0) GTEST_SKIP() << "CUPS's imagetoraster missing (Debian: cups-filters)";
+    TempDir tmp;
+    std::filesystem::create_directories(tmp.file("bin/filter"));
+    std::filesystem::create_symlink(converter, tmp.file("bin/filter/imagetoraster"));
+    std::filesystem::create_symlink(builtProgram("rastertozorvan"), tmp.file("bin/filter/rastertozorvan"));
+    writeFile(tmp.file("broken.png"), "not a picture");
+    auto run = [&](const std::string& status, const std::string& file) {
+        return runProcess({builtProgram("zorvan-printer"), "--speed", "0", "--timeout", "2", "--status", status,
+                           "--out", tmp.file("out-" + status), "--", builtProgram("imagetozorvan"), "1", "user",
+                           "title", "1", "Brightness=0", file},
+                          {.env = {{"CUPS_SERVERBIN", tmp.file("bin")}, {"PPD", sourcePath("ppd/zorvan.ppd")},
+                                   {"ZORVAN_TEST_WAIT_MS", "20"}, {"LSAN_OPTIONS", kLeaks}},
+                           .timeoutSeconds = 10});
+    };
+    const auto broken = run("ready", tmp.file("broken.png"));
+    EXPECT_EQ(broken.exitStatus, 1);
+    EXPECT_NE(broken.err.find("ERROR: imagetoraster failed (exit status 1)."), std::string::npos) << broken.err;
+    EXPECT_NE(broken.err.find("ERROR: rastertozorvan failed (exit status 1)."), std::string::npos) << broken.err;
+
+    const auto cancelled = run("paperout", sourcePath("samples/receipt.png"));
+    EXPECT_EQ(cancelled.exitStatus, 0) << cancelled.err;
+    EXPECT_NE(cancelled.err.find("INFO: Job cancelled."), std::string::npos) << cancelled.err;
+    EXPECT_EQ(cancelled.err.find("ERROR:"), std::string::npos) << cancelled.err;
 }
 
 }  // namespace

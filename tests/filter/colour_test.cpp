@@ -188,7 +188,7 @@ TEST(Copies, OnlyTheCopysOwnMatchingReplyAcknowledgesIt)
         EXPECT_EQ(r.number("rasters"), c.exitStatus == 0 ? 2 : 1);
         EXPECT_EQ(r.number("printed_while_error"), 0);
         EXPECT_EQ(r.has("INFO: Ready to print."), c.exitStatus == 0);
-        EXPECT_LT(r.seconds, 5.0);
+        EXPECT_LT(r.proc.seconds, 5.0);
     }
 }
 

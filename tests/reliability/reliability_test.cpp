@@ -23,7 +23,7 @@ PrinterRun cancelledRun(PrinterJob job, const std::string& seconds)
 {
     job.printerArgs.insert(job.printerArgs.end(), {"--timeout", seconds});
     auto r = runJob(job);
-    EXPECT_LT(r.seconds, std::stod(seconds) + 2.0) << "the filter ended before the printer's SIGKILL";
+    EXPECT_LT(r.proc.seconds, std::stod(seconds) + 2.0) << "the filter ended before the printer's SIGKILL";
     return r;
 }
 
@@ -52,7 +52,7 @@ TEST(PrinterFaults, EveryCopyPrintsOnceOrIsNamedIncomplete)
         SCOPED_TRACE(c.status);
         auto r = runJob({.pages = {boxPage(c.copies)}, .status = c.status});
         ASSERT_EQ(r.proc.exitStatus, 0) << r.log();
-        EXPECT_LT(r.seconds, 10.0);
+        EXPECT_LT(r.proc.seconds, 10.0);
         EXPECT_TRUE(r.has(c.line)) << r.log();
         EXPECT_EQ(r.number("rasters"), c.copies);
         EXPECT_EQ(r.number("copies_acknowledged"), c.copies);
@@ -61,6 +61,23 @@ TEST(PrinterFaults, EveryCopyPrintsOnceOrIsNamedIncomplete)
         EXPECT_EQ(r.summary.at("unfinished_raster"), "no");
         EXPECT_EQ(r.has("may be incomplete") || r.has("INFO: Status Process Error"), !c.clean) << r.log();
     }
+}
+
+TEST(PrinterFaults, WithoutABackChannelTheFileItOpensIsNotReadAsReplies)
+{
+    // Run by hand with descriptor 3 closed, the raster file the filter opens must not take its
+    // place: every row of the page, and the same again after it, is a ready reply (10 04 04 20
+    // 00), and read as replies they would print the page at once.
+    TempDir dir;
+    const auto page = rasterPage(40, 1000, 1, 3, [](unsigned x, unsigned) { return 0x1004042000ull >> (39 - x) & 1; });
+    writeFile(dir.file("page.ras"), rasterStream({page}) + std::string(page.rows.begin(), page.rows.end()));
+    const auto r = runProcess({builtProgram("rastertozorvan"), "1", "u", "t", "1", "", dir.file("page.ras")},
+                              {.env = {{"PPD", sourcePath("ppd/zorvan.ppd")}, {"ZORVAN_TEST_WAIT_MS", "20"}},
+                               .timeoutSeconds = 1.5,  // with no printer the job waits until stopped
+                               .backChannel = false});
+    EXPECT_NE(r.err.find("INFO: The printer does not answer; waiting for it.\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Printer Status:"), std::string::npos) << "a reply was read from the file";
+    EXPECT_EQ(r.out.find("\x1D\x76\x30"), std::string::npos) << "the page printed as if the printer were ready";
 }
 
 TEST(JobCancel, EndsTheJobCleanlyWhereverItComes)
@@ -183,6 +200,6 @@ TEST(BadInput, EndsWithAnErrorLineAndADefinedStatus)
         EXPECT_EQ(r.number("rasters"), c.status == 0 ? 1 : 0);
         EXPECT_EQ(r.summary.at("unfinished_raster"), "no");
         EXPECT_TRUE(c.lines != usage || !r.has("DEBUG: header")) << "with the wrong arguments nothing may be read";
-        EXPECT_LT(r.seconds, 10.0);
+        EXPECT_LT(r.proc.seconds, 10.0);
     }
 }

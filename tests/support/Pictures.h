@@ -27,15 +27,10 @@ struct Rgb {
     std::uint8_t r, g, b;
 };
 
-// Reads any PNG as 8-bit gray; false when it cannot.
-bool readPng(const std::string& path, Gray& out, std::string& error);
+// Reads any PNG as 8-bit gray; 0 x 0 when it cannot.
+Gray readPng(const std::string& path);
 
-// Writes an 8-bit RGB PNG; `resolutionDpi` > 0 stores it in the file.
-bool writeRgbPng(const std::string& path, int width, int height, const std::function<Rgb(int x, int y)>& pixel,
-                 int resolutionDpi = 0);
-
-// Writes a one-page PDF of `widthPt` x `heightPt` points whose page content
-// is the PDF drawing operators `content` (e.g. "0.5 g 0 0 10 10 re f").
-bool writePdf(const std::string& path, double widthPt, double heightPt, const std::string& content);
+// Writes an 8-bit RGB PNG.
+bool writeRgbPng(const std::string& path, int width, int height, const std::function<Rgb(int x, int y)>& pixel);
 
 }  // namespace testsupport

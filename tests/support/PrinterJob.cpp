@@ -1,7 +1,5 @@
 #include "support/PrinterJob.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <sstream>
 
@@ -98,13 +96,6 @@ std::string PrinterRun::commands(bool queries) const
     return text;
 }
 
-int PrinterRun::queriesBeforeRaster() const
-{
-    const std::string all = commands(true);
-    const std::size_t raster = all.find("1D 76 30");
-    return raster == std::string::npos ? -1 : static_cast<int>(std::count(all.begin(), all.begin() + raster, 'Q'));
-}
-
 std::string PrinterRun::paperBytes() const
 {
     std::string bytes(paper.pixels.size() / 8, '\0');
@@ -133,15 +124,8 @@ PrinterRun runJob(const PrinterJob& job)
                                  .env = {{"PPD", job.ppdPath.empty() ? sourcePath("ppd/zorvan.ppd") : job.ppdPath},
                                          {"ZORVAN_TEST_WAIT_MS", std::to_string(job.waitMs)}},
                                  .timeoutSeconds = job.timeoutSeconds};
-    PrinterRun run;
-    const auto start = std::chrono::steady_clock::now();
-    run.proc = runProcess(argv, options);
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.summary = readKeyValues(dir.file("printer/summary.txt"));
-    run.listing = readFile(dir.file("printer/listing.txt"));
-    std::string error;
-    readPng(dir.file("printer/paper.png"), run.paper, error);
-    return run;
+    return {runProcess(argv, options), readKeyValues(dir.file("printer/summary.txt")),
+            readFile(dir.file("printer/listing.txt")), readPng(dir.file("printer/paper.png"))};
 }
 
 }  // namespace testsupport

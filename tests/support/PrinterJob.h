@@ -56,7 +56,6 @@ struct PrinterRun {
     std::map<std::string, std::string> summary;
     std::string listing;
     Gray paper;
-    double seconds = 0.0;
 
     const std::string& log() const { return proc.err; }
     // Whether the log holds the lines of `text` in this order, each as a part
@@ -69,8 +68,6 @@ struct PrinterRun {
     // shows as "?COUNT", and with `queries` each status query as "Q". A
     // raster's data is on the paper.
     std::string commands(bool queries = false) const;
-    // Status queries before the first raster; -1 when there is none.
-    int queriesBeforeRaster() const;
     // The paper packed back into raster bytes: a dark dot is a set bit.
     std::string paperBytes() const;
 };

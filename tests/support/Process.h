@@ -10,13 +10,14 @@ namespace testsupport {
 struct ProcessResult {
     std::string out, err;  // standard output (bytes as written) and standard error
     int exitStatus = -1;   // exit status, or -1 when the process did not exit normally
-    bool timedOut = false;
+    double seconds = 0;    // how long it ran
 };
 
 struct ProcessOptions {
     std::string stdinData;                   // the child's standard input
     std::map<std::string, std::string> env;  // added to (or replacing in) the inherited environment
     double timeoutSeconds = 60.0;            // the child is killed after this long
+    bool backChannel = true;                 // descriptor 3 is /dev/null (a printer that never answers), else closed
 };
 
 // argv[0] is the program path.
