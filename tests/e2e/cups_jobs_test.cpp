@@ -299,11 +299,11 @@ INSTANTIATE_TEST_SUITE_P(
         Job{"CustomLengthTrimmed", "long.ps", {"-o", "media=Custom.72x1200mm", "-o", "PaperSaveMode=2"},
             onePageOf(1160 * kDotsPerMm + 16)},
         // Over the network, the paper out until the job is seen waiting: then it prints, nothing while out.
-        Job{"NetworkPaperOutThenBack", "blocks.png", {},
+        Job{"NetworkPaperOutThenBack", "receipt.pdf", {"-o", "media=Roll80x150mm"},
             [](auto& p, auto& s) {
                 EXPECT_EQ(s.at("printed_while_error"), "0");
                 EXPECT_EQ(s.at("rasters_printed"), "1");
-                like("blocks.png")(p, s);
+                like("ref.png")(p, s);
             },
             "paperout", "completed", true},
         Job{"CancelWhileOutOfPaper", "blocks.png", {}, nullptr, "paperout", "cancelled"}),
