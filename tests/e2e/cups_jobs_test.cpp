@@ -348,6 +348,14 @@ TEST(PictureFilter, ReportsFailuresAndPassesTheCancelOn)
     EXPECT_EQ(cancelled.exitStatus, 0) << cancelled.err;
     EXPECT_NE(cancelled.err.find("INFO: Job cancelled."), std::string::npos) << cancelled.err;
     EXPECT_EQ(cancelled.err.find("ERROR:"), std::string::npos) << cancelled.err;
+
+    // A filter anyone may rewrite is not run, as the scheduler would not run it.
+    std::filesystem::remove(tmp.file("bin/filter/rastertozorvan"));
+    std::filesystem::copy_file(builtProgram("rastertozorvan"), tmp.file("bin/filter/rastertozorvan"));
+    std::filesystem::permissions(tmp.file("bin/filter/rastertozorvan"), std::filesystem::perms::all);
+    const auto insecure = run("ready", sourcePath("samples/receipt.png"));
+    EXPECT_EQ(insecure.exitStatus, 1);
+    EXPECT_NE(insecure.err.find("is writable by other users; not running it."), std::string::npos) << insecure.err;
 }
 
 }  // namespace

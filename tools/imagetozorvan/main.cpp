@@ -19,6 +19,7 @@
 #include <cups/cups.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -150,6 +151,13 @@ int main(int argc, char* argv[])
     for (const std::string* program : {&converter, &filter}) {
         if (access(program->c_str(), X_OK) != 0) {
             std::fprintf(stderr, "ERROR: Cannot run %s: %s\n", program->c_str(), std::strerror(errno));
+            return 1;
+        }
+        // The scheduler refuses a filter that others may rewrite; the programs
+        // run from here bypass its check, so make it here.
+        struct stat info {};
+        if (stat(program->c_str(), &info) == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+            std::fprintf(stderr, "ERROR: %s is writable by other users; not running it.\n", program->c_str());
             return 1;
         }
     }
