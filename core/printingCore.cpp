@@ -217,7 +217,6 @@ PageResult PrintSession::printPage(const PageFormat& page, const RowReader& read
     coreLog("DEBUG: 1 startLine -- %d.endLine -- %d.\n", 0, 0);
     int actualHeight = cupsHeight;
     unsigned char* actualRasterDataPtr = pageBuffer;
-    ScratchBuffer<unsigned char> trimmed;
     if (paperSaveMode > 0) {
         const int pageHeaderBlank = GetpageHeaderBlank() * 8;
         const int endBlank = GetEndBlank() * 8;
@@ -247,15 +246,9 @@ PageResult PrintSession::printPage(const PageFormat& page, const RowReader& read
             actualHeight = cupsHeight - actualStartLine;
         }
         coreLog("DEBUG: 5 actualHeight -- %d.\n", actualHeight);
-        trimmed = allocateScratch<unsigned char>(static_cast<std::int64_t>(actualHeight) * actualWidth);
-        if (!trimmed) {
-            coreLog("ERROR: Unable to allocate the trimmed copy of page %d (%d rows of %d bytes).\n", pageNumber,
-                    actualHeight, actualWidth);
-            return PageResult::Failed;
-        }
-        std::memcpy(trimmed.get(), pageBuffer + static_cast<std::int64_t>(actualStartLine) * actualWidth,
-                    static_cast<std::size_t>(actualHeight) * static_cast<std::size_t>(actualWidth));
-        actualRasterDataPtr = trimmed.get();
+        // The kept rows are selected in place: the road works on them where
+        // they were read, and the page buffer is read afresh for every page.
+        actualRasterDataPtr = pageBuffer + static_cast<std::int64_t>(actualStartLine) * actualWidth;
         coreLog("DEBUG: Ptr 1 actualRasterDataPtr -- notNullData; notNullData -- NULL .\n");
     }
 
