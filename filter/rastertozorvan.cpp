@@ -70,6 +70,17 @@ private:
     cups_raster_t* raster_;
 };
 
+// Under AddressSanitizer the page buffer comes from the heap, so that a row
+// written past the page is caught; a mapping hides overruns within its last
+// memory page.
+#if defined(__SANITIZE_ADDRESS__)
+#define ZORVAN_HEAP_PAGE_BUFFER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZORVAN_HEAP_PAGE_BUFFER 1
+#endif
+#endif
+
 // The page buffer: kept from page to page while it is large enough. Mapped
 // rather than allocated: every row is written before it is read, so it needs
 // no clearing, and on Linux it may sit on huge pages, which spares the
@@ -85,9 +96,13 @@ struct PageBuffer {
 
     void release()
     {
+#ifdef ZORVAN_HEAP_PAGE_BUFFER
+        heap_.reset();
+#else
         if (data != nullptr) {
             munmap(data, static_cast<std::size_t>(size));
         }
+#endif
         data = nullptr;
         size = 0;
     }
@@ -101,6 +116,13 @@ struct PageBuffer {
         if (bytes <= 0 || static_cast<std::uint64_t>(bytes) > SIZE_MAX) {
             return false;
         }
+#ifdef ZORVAN_HEAP_PAGE_BUFFER
+        heap_ = allocateScratch<unsigned char>(bytes);
+        if (!heap_) {
+            return false;
+        }
+        data = heap_.get();
+#else
         void* mapped = mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ | PROT_WRITE,
                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (mapped == MAP_FAILED) {
@@ -110,9 +132,15 @@ struct PageBuffer {
         madvise(mapped, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);
 #endif
         data = static_cast<unsigned char*>(mapped);
+#endif
         size = bytes;
         return true;
     }
+
+private:
+#ifdef ZORVAN_HEAP_PAGE_BUFFER
+    ScratchBuffer<unsigned char> heap_;
+#endif
 };
 
 // The largest raster row, in bytes, that the raster command's 16-bit width
