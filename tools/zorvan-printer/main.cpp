@@ -546,11 +546,11 @@ int decode(const Options& opt) {
 }
 
 // The listening socket for "ADDRESS:PORT" ("[v6]:PORT" too), or -1 after an error message.
-int listenOn(const std::string& spec, int& port) {
-    auto colon = spec.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == spec.size())
-        usageError("--listen wants ADDRESS:PORT, got '" + spec + "'");
-    std::string host = spec.substr(0, colon), service = spec.substr(colon + 1);
+int listenOn(const std::string& address, int& port) {
+    auto colon = address.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == address.size())
+        usageError("--listen wants ADDRESS:PORT, got '" + address + "'");
+    std::string host = address.substr(0, colon), service = address.substr(colon + 1);
     if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
     toNumber("the --listen port", service, 0, 65535);
     addrinfo hints {};
@@ -559,7 +559,7 @@ int listenOn(const std::string& spec, int& port) {
     hints.ai_flags = AI_PASSIVE;
     addrinfo* found = nullptr;
     if (int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found); rc != 0) {
-        std::fprintf(stderr, "zorvan-printer: ERROR: cannot listen on '%s': %s\n", spec.c_str(), gai_strerror(rc));
+        std::fprintf(stderr, "zorvan-printer: ERROR: cannot listen on '%s': %s\n", address.c_str(), gai_strerror(rc));
         return -1;
     }
     int fd = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
@@ -572,7 +572,7 @@ int listenOn(const std::string& spec, int& port) {
     socklen_t length = sizeof bound;
     if (fd < 0 || ::bind(fd, found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd, 8) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0) {
-        std::fprintf(stderr, "zorvan-printer: ERROR: cannot listen on '%s': %s\n", spec.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "zorvan-printer: ERROR: cannot listen on '%s': %s\n", address.c_str(), std::strerror(errno));
         if (fd >= 0) ::close(fd);
         fd = -1;
     }
