@@ -1,4 +1,5 @@
 #include "filter/rastertozorvan.h"
+#include "zorvanVersion.h"
 
 #include <cups/raster.h>
 #include <fcntl.h>
@@ -234,6 +235,7 @@ bool pageSizesAreSound(const cups_page_header2_t& header, const RowSizes& sizes)
 
 int rastertozorvanMain(int argc, char* argv[])
 {
+    std::fputs("DEBUG: rastertozorvan " ZORVAN_VERSION "\n", stderr);
     clearCancel();
     resetWaitPeriod();
     FilterDevice device;
