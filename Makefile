@@ -3,10 +3,11 @@
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_BENCH ?= build-bench
+BUILD_PACKAGE ?= build-package
 JOBS       ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-asan test test-plain test-asan test-tsan demo bench bench-build compare fuzz fuzz-build install uninstall clean
+.PHONY: all deps build build-asan test test-plain test-asan test-tsan demo bench bench-build compare fuzz fuzz-build install uninstall package clean
 
 all: build
 
@@ -115,6 +116,23 @@ bench: bench-build
 compare: bench-build
 	scripts/compare-perf $(BUILD_BENCH)
 
+# The Debian package zorvan-printer-driver_VERSION_ARCH.deb, in $(BUILD_PACKAGE)/:
+# an optimised build of its own (-O2, no tests) with Debian's hardening flags.
+# PACKAGE_BACKEND=ON puts the simulated printer in as the backend zorvan-sim.
+PACKAGE_BACKEND ?= OFF
+BUILDFLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+PACKAGE_CXXFLAGS = $(shell $(BUILDFLAGS) CXXFLAGS 2>/dev/null) $(shell $(BUILDFLAGS) CPPFLAGS 2>/dev/null)
+PACKAGE_CFLAGS = $(shell $(BUILDFLAGS) CFLAGS 2>/dev/null) $(shell $(BUILDFLAGS) CPPFLAGS 2>/dev/null)
+PACKAGE_LDFLAGS = $(shell $(BUILDFLAGS) LDFLAGS 2>/dev/null)
+
+package: deps
+	cmake -S . -B $(BUILD_PACKAGE) -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
+	  "-DCMAKE_C_FLAGS_RELEASE=-O2 -DNDEBUG" "-DCMAKE_CXX_FLAGS=$(PACKAGE_CXXFLAGS)" "-DCMAKE_C_FLAGS=$(PACKAGE_CFLAGS)" \
+	  "-DCMAKE_EXE_LINKER_FLAGS=$(PACKAGE_LDFLAGS)" -DZORVAN_TESTS=OFF -DZORVAN_INSTALL_BACKEND=$(PACKAGE_BACKEND) $(CMAKE_FLAGS)
+	cmake --build $(BUILD_PACKAGE) -j $(JOBS)
+	cd $(BUILD_PACKAGE) && cpack
+	@ls $(BUILD_PACKAGE)/*.deb
+
 install: build
 	cmake --install $(BUILD)
 
@@ -127,4 +145,4 @@ uninstall:
 	done < $(BUILD)/install_manifest.txt
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_TSAN) $(BUILD_BENCH)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_TSAN) $(BUILD_BENCH) $(BUILD_PACKAGE)

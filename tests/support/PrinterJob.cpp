@@ -114,7 +114,7 @@ PrinterRun runJob(const PrinterJob& job)
         builtProgram("zorvan-printer"), "--out",    dir.file("printer"), "--speed", "0", "--width",
         std::to_string(job.headDots),   "--status", job.status};
     argv.insert(argv.end(), job.printerArgs.begin(), job.printerArgs.end());
-    argv.insert(argv.end(), {"--", builtProgram("rastertozorvan")});
+    argv.insert(argv.end(), {"--", job.filterPath.empty() ? builtProgram("rastertozorvan") : job.filterPath});
     std::vector<std::string> filterArgs = {"42", "user", "title", "1", job.options, dir.file("job.ras")};
     filterArgs.resize(job.onStdin ? 5 : 6);
     const auto& args = job.filterArgs.empty() ? filterArgs : job.filterArgs;

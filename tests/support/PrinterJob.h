@@ -49,6 +49,7 @@ struct PrinterJob {
     std::vector<std::string> filterArgs;   // replace the filter's arguments when not empty
     int waitMs = 20;                       // the filter's test-only wait period
     double timeoutSeconds = 30.0;
+    std::string filterPath;                // default: the built filter
 };
 
 struct PrinterRun {
