@@ -28,9 +28,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "cups, cups-filters")
 set(CPACK_STRIP_FILES ON)
 # The install rules name absolute folders (CUPS's own); they go into the
-# package's tree as they are.
+# package's tree as they are, the rest under the install prefix (/usr).
 set(CPACK_SET_DESTDIR ON)
-set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 
 # Copyright and changelog belong to the package only, not to `make install`.
 set(ZORVAN_PACKAGE_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR})
