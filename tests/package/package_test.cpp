@@ -1,8 +1,8 @@
 // The Debian package made from this build folder with cpack (as `make package`
 // makes it from a folder of its own): every file where CUPS looks for it,
-// root-owned with the modes CUPS wants; its name, version and
-// dependencies; lintian's verdict (stripped programs, ...); and the filter unpacked from it printing
-// exactly what the build tree's filter prints.
+// root-owned with the modes CUPS wants; its name, version and dependencies;
+// lintian's verdict (which covers stripping); and the filter unpacked from it
+// printing exactly what the build tree's filter prints.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -147,7 +147,8 @@ TEST_F(Package, EveryFileWhereItBelongsRightFieldsNoLintianErrorsOrWarnings)
     if (tool({"sh", "-c", "command -v lintian"}).exitStatus != 0) {
         GTEST_SKIP() << "lintian is missing (scripts/install-deps installs it)";
     }
-    const ProcessResult lintian = tool({"lintian", "--fail-on", "error,warning", package().deb});
+    const ProcessResult lintian = tool({"lintian", "--fail-on", "error,warning", "--suppress-tags-from-file",
+                                        sourcePath("packaging/lintian-accepted"), package().deb});
     EXPECT_EQ(lintian.exitStatus, 0) << lintian.out << lintian.err;
 }
 
