@@ -19,6 +19,11 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "The CUPS filter rastertozorvan turns every
 cover and temperature while it prints. The package also carries the filter
 for pictures (imagetozorvan) and the printer's PPD, so that a queue is added
 with the model zorvan/zorvan.ppd.")
+if(TARGET zorvan-app)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION "
+It also carries the Printer Application zorvan-app, an IPP Everywhere
+printer with its own web page, and its systemd service (not enabled).")
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
