@@ -180,9 +180,9 @@ TEST_F(App, PicturesPrintAsTheFilterPrintsThem)
     const Gray g = picture(300);
     ASSERT_TRUE(writeGrayPng(dir->file("picture.png"), g, 203));
     writePwg(dir->file("picture.pwg"), g, g.height);
-    // PAPPL centres the picture on the 200 mm page: paper saving trims both ends.
-    const std::vector<std::string> settings = {"zorvan-paper-saving=top-and-bottom", "zorvan-blank-bottom=0",
-                                               "print-darkness=33"};
+    // PAPPL centres the picture on the 200 mm page: paper saving, set as the
+    // printer's default, trims both ends; the job asks for its darkness.
+    app({"modify", "-d", "zp", "-o", "zorvan-paper-saving-default=top-and-bottom", "-o", "zorvan-blank-bottom-default=0"});
     const PrinterRun filter = runJob({.pages = {rasterPage(576, 300, 8, 3, [&](unsigned x, unsigned y) {
                                           return 255u - g.at(static_cast<int>(x), static_cast<int>(y));
                                       })},
@@ -191,7 +191,7 @@ TEST_F(App, PicturesPrintAsTheFilterPrintsThem)
     for (const char* file : {"picture.png", "picture.pwg"}) {
         SCOPED_TRACE(file);
         const std::size_t before = printed().size();
-        const std::string id = submit(dir->file(file), settings);
+        const std::string id = submit(dir->file(file), {"print-darkness=33"});
         EXPECT_TRUE(eventually([&] { return jobState(id) == "completed"; })) << jobState(id);
         ASSERT_TRUE(eventually([&] { return printed().size() == before + 1; }));
         EXPECT_EQ(printed().back().commands(), filter.commands());

@@ -185,7 +185,7 @@ bool appEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* d
     clearCancel();
     AppDevice appDevice(printer, job, device);
     PrintSession session(appDevice);
-    session.useSettings(jobSettings(*options));
+    session.useSettings(jobSettings(*options, printer));
     const PageResult result = session.printPage(page, readRow, pageBuffer.data());
     switch (result) {
     case PageResult::Done:
