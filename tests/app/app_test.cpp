@@ -44,11 +44,12 @@ std::string app(std::vector<std::string> args)
     return runProcess(args, {.env = env, .timeoutSeconds = 30}).out;
 }
 
-// Starts `program args` in the background, output to `log`; its pid.
+// Starts `program args` in the background, output to `log`; its pid. At
+// most for five minutes, should the test die before it stops it.
 pid_t background(const std::string& program, const std::string& args, const std::string& log,
                  const std::map<std::string, std::string>& env = {})
 {
-    const std::string line = "exec '" + program + "' " + args + " >'" + log + "' 2>&1 </dev/null & echo $!";
+    const std::string line = "exec timeout 300 '" + program + "' " + args + " >'" + log + "' 2>&1 </dev/null & echo $!";
     return std::atoi(runProcess({"/bin/sh", "-c", line}, {.env = env}).out.c_str());
 }
 
