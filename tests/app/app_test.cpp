@@ -81,7 +81,7 @@ void writePwg(const std::string& path, const Gray& g, int rows)
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
     cups_page_header2_t h;
-    cupsRasterInitPWGHeader(&h, pwgMediaForPWG("oe_roll80-100mm_72.08x100mm"), "sgray_8", 203, 203, "one-sided",
+    cupsRasterInitPWGHeader(&h, pwgMediaForPWG("om_roll80-100mm_72.08x100mm"), "sgray_8", 203, 203, "one-sided",
                             nullptr);
     h.cupsHeight = static_cast<unsigned>(g.height);
     h.PageSize[1] = static_cast<unsigned>(g.height * 72 / 203);
@@ -240,7 +240,7 @@ TEST_F(App, AJobThatEndsEarlyEndsAlone)
         std::string id;
         if (c.cancel) {
             ASSERT_TRUE(writeGrayPng(dir->file("long.png"), picture(c.height), 203));
-            id = submit(dir->file("long.png"), {"media=oe_roll80-600mm_72.08x600mm"});
+            id = submit(dir->file("long.png"), {"media=om_roll80-600mm_72.08x600mm"});
             // The page is out and printing (590 mm at 500 mm/s) when the cancel comes.
             EXPECT_TRUE(eventually([&] { return serverLog().find("[Job " + id + "] 710 i = 0") != std::string::npos; }));
             app({"cancel", "-d", "zp", "-j", id});

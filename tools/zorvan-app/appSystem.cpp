@@ -142,7 +142,10 @@ pappl_system_t* appSystem(int numOptions, cups_option_t* options, void* data)
     }
     papplSystemSetPrinterDrivers(system, driverCount(), driverTable(), zorvanAutoAdd, nullptr, zorvanDriver,
                                  nullptr);
-    papplSystemAddStringsData(system, "/en.strings", "en", englishStrings);
+    // PAPPL has "en" strings of its own; a second "en" would repeat the
+    // printer's languages in its attributes.
+    papplSystemAddStringsData(system, "/en-US.strings", "en-US", englishStrings);
+    papplSystemAddStringsData(system, "/en-GB.strings", "en-GB", englishStrings);
     papplSystemSetFooterHTML(system, "Zorvan receipt printers &middot; zorvan-app " ZORVAN_VERSION);
     pappl_version_t version{};
     std::snprintf(version.name, sizeof version.name, "zorvan-app");
