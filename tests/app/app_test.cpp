@@ -44,13 +44,26 @@ std::string app(std::vector<std::string> args)
     return runProcess(args, {.env = env, .timeoutSeconds = 30}).out;
 }
 
-// Starts `program args` in the background, output to `log`; its pid. At
-// most for five minutes, should the test die before it stops it.
-pid_t background(const std::string& program, const std::string& args, const std::string& log,
+// Starts `argv` in the background, output to `log`; its pid. At most for
+// five minutes, should the test die before it stops it (in the foreground
+// mode of timeout, which passes signals to the program alone).
+pid_t background(std::vector<std::string> argv, const std::string& log,
                  const std::map<std::string, std::string>& env = {})
 {
-    const std::string line = "exec timeout 300 '" + program + "' " + args + " >'" + log + "' 2>&1 </dev/null & echo $!";
-    return std::atoi(runProcess({"/bin/sh", "-c", line}, {.env = env}).out.c_str());
+    const char* script = "log=$1; shift; { if command -v timeout >/dev/null; then exec timeout --foreground 300 \"$@\"; "
+                         "else exec \"$@\"; fi; } >\"$log\" 2>&1 </dev/null & echo $!";
+    argv.insert(argv.begin(), {"/bin/sh", "-c", script, "sh", log});
+    return std::atoi(runProcess(argv, {.env = env}).out.c_str());
+}
+
+// Whether the process runs (neither gone nor a zombie); where there is no
+// /proc, whether it exists.
+bool running(pid_t pid)
+{
+    if (pid <= 0 || ::kill(pid, 0) != 0) return false;
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t end = stat.rfind(')');
+    return end == std::string::npos || end + 2 >= stat.size() || stat[end + 2] != 'Z';
 }
 
 int freePort()
@@ -139,9 +152,8 @@ protected:
         if (!std::filesystem::exists(kApp)) return;
         dir = std::make_unique<TempDir>();
         writeFile(dir->file("status"), "ready\n");
-        printer = background(builtProgram("zorvan-printer"),
-                             "--listen 127.0.0.1:0 --speed 500 --timeout 120 --out '" + dir->file("printer") +
-                                 "' --status-file '" + dir->file("status") + "'",
+        printer = background({builtProgram("zorvan-printer"), "--listen", "127.0.0.1:0", "--speed", "500", "--out",
+                              dir->file("printer"), "--status-file", dir->file("status")},
                              dir->file("printer.port"));
         const int port = freePort();
         auto env = kNoLeakCheck;
@@ -149,7 +161,7 @@ protected:
         // Periods of 100 ms: a copy's acknowledgement may take 10 periods plus
         // 2 ms per row at full length; the printer prints at 500 mm/s.
         env["ZORVAN_TEST_WAIT_MS"] = "100";
-        server = background(kApp, "server -o server-port=" + std::to_string(port) + " -o log-level=debug",
+        server = background({kApp, "server", "-o", "server-port=" + std::to_string(port), "-o", "log-level=debug"},
                             dir->file("server.out"), env);
         eventually([] { return readFile(dir->file("printer.port")).find('\n') != std::string::npos; });
         eventually([] { return std::filesystem::exists(dir->file("zorvan-app.sock")); });
@@ -162,7 +174,8 @@ protected:
         // The server's own shutdown takes seconds; SIGTERM stops it at once.
         if (server > 0) ::kill(server, SIGTERM);
         if (printer > 0) ::kill(printer, SIGTERM);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // They write their last files into the folder before they go.
+        eventually([] { return !running(server) && !running(printer); }, 20);
         dir.reset();
     }
     void SetUp() override
