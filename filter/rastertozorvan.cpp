@@ -3,7 +3,6 @@
 
 #include <cups/raster.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,77 +70,33 @@ private:
     cups_raster_t* raster_;
 };
 
-// Under AddressSanitizer the page buffer comes from the heap, so that a row
-// written past the page is caught; a mapping hides overruns within its last
-// memory page.
-#if defined(__SANITIZE_ADDRESS__)
-#define ZORVAN_HEAP_PAGE_BUFFER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZORVAN_HEAP_PAGE_BUFFER 1
-#endif
-#endif
-
-// The page buffer: kept from page to page while it is large enough. Mapped
-// rather than allocated: every row is written before it is read, so it needs
-// no clearing, and on Linux it may sit on huge pages, which spares the
-// thousands of page faults that first touching a long page otherwise costs.
+// The page buffer: kept from page to page while it is large enough. Every
+// row is written before it is read, so it needs no clearing; a page-sized
+// buffer is mapped on huge pages where the system has them (ImageBuffer.h).
 struct PageBuffer {
+    ScratchBuffer<unsigned char> buffer;
     unsigned char* data = nullptr;
     std::int64_t size = 0;
-
-    PageBuffer() = default;
-    PageBuffer(const PageBuffer&) = delete;
-    PageBuffer& operator=(const PageBuffer&) = delete;
-    ~PageBuffer() { release(); }
-
-    void release()
-    {
-#ifdef ZORVAN_HEAP_PAGE_BUFFER
-        heap_.reset();
-#else
-        if (data != nullptr) {
-            munmap(data, static_cast<std::size_t>(size));
-        }
-#endif
-        data = nullptr;
-        size = 0;
-    }
 
     bool ensure(std::int64_t bytes)
     {
         if (data != nullptr && size >= bytes) {
             return true;
         }
-        release();
+        buffer.reset();
+        data = nullptr;
+        size = 0;
         if (bytes <= 0 || static_cast<std::uint64_t>(bytes) > SIZE_MAX) {
             return false;
         }
-#ifdef ZORVAN_HEAP_PAGE_BUFFER
-        heap_ = allocateScratch<unsigned char>(bytes);
-        if (!heap_) {
+        buffer = allocateScratch<unsigned char>(bytes);
+        if (!buffer) {
             return false;
         }
-        data = heap_.get();
-#else
-        void* mapped = mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ | PROT_WRITE,
-                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (mapped == MAP_FAILED) {
-            return false;
-        }
-#ifdef MADV_HUGEPAGE
-        madvise(mapped, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);
-#endif
-        data = static_cast<unsigned char*>(mapped);
-#endif
+        data = buffer.get();
         size = bytes;
         return true;
     }
-
-private:
-#ifdef ZORVAN_HEAP_PAGE_BUFFER
-    ScratchBuffer<unsigned char> heap_;
-#endif
 };
 
 // The largest raster row, in bytes, that the raster command's 16-bit width
@@ -312,10 +267,12 @@ int rastertozorvanMain(int argc, char* argv[])
         page.copies = header.NumCopies;
         page.actualWidth = actualWidth;
         page.pageNumber = pageCount;
-        const auto readRow = [&raster](unsigned char* row, unsigned bytes) {
-            return cupsRasterReadPixels(raster.get(), row, bytes) != 0;
+        // libcups reads a band of rows with one call: one read() per band
+        // instead of one per row on an uncompressed stream.
+        const BandReader readRows = [&raster](unsigned char* data, unsigned rows, unsigned bytes) {
+            return cupsRasterReadPixels(raster.get(), data, rows * bytes) != 0;
         };
-        const PageResult result = session.printPage(page, readRow, pageBuffer.data);
+        const PageResult result = session.printPage(page, readRows, pageBuffer.data);
         curPagePos = 0;
         if (result == PageResult::Failed) {
             session.stopMonitor();
