@@ -53,9 +53,15 @@ private:
     int fd_ = 0;
 };
 
+// The raster stream, read through libcups from the input descriptor. The
+// reads go through this class (as libcups's own descriptor reads would) so
+// that it learns the stream's encoding from its first four bytes, the sync
+// word: libcups decodes a compressed row straight into the caller's row
+// only when it is asked for one row at a time, while an uncompressed stream
+// is read fastest a band of rows per call.
 class RasterStream {
 public:
-    explicit RasterStream(int fd) : raster_(cupsRasterOpen(fd, CUPS_RASTER_READ)) {}
+    explicit RasterStream(int fd) : fd_(fd), raster_(cupsRasterOpenIO(readInput, this, CUPS_RASTER_READ)) {}
     ~RasterStream()
     {
         if (raster_ != nullptr) {
@@ -65,8 +71,31 @@ public:
     RasterStream(const RasterStream&) = delete;
     RasterStream& operator=(const RasterStream&) = delete;
     cups_raster_t* get() const { return raster_; }
+    // Version 2 ("RaS2", in either byte order) is the compressed encoding.
+    bool compressed() const
+    {
+        return syncBytes_ == 4 && (sync_[0] == '2' || sync_[3] == '2');
+    }
 
 private:
+    static ssize_t readInput(void* context, unsigned char* buffer, size_t bytes)
+    {
+        auto* self = static_cast<RasterStream*>(context);
+        ssize_t count;
+        while ((count = ::read(self->fd_, buffer, bytes)) < 0) {
+            if (errno != EINTR && errno != EAGAIN) {
+                return -1;
+            }
+        }
+        for (ssize_t i = 0; i < count && self->syncBytes_ < 4; ++i) {
+            self->sync_[self->syncBytes_++] = buffer[i];
+        }
+        return count;
+    }
+
+    int fd_;
+    unsigned char sync_[4] = {};
+    int syncBytes_ = 0;
     cups_raster_t* raster_;
 };
 
@@ -267,12 +296,17 @@ int rastertozorvanMain(int argc, char* argv[])
         page.copies = header.NumCopies;
         page.actualWidth = actualWidth;
         page.pageNumber = pageCount;
-        // libcups reads a band of rows with one call: one read() per band
-        // instead of one per row on an uncompressed stream.
+        // An uncompressed stream is read a band of rows per call, one read()
+        // per band instead of one per row; a compressed one a row per call,
+        // which libcups decodes straight into the page buffer.
+        const RowReader readRow = [&raster](unsigned char* row, unsigned bytes) {
+            return cupsRasterReadPixels(raster.get(), row, bytes) != 0;
+        };
         const BandReader readRows = [&raster](unsigned char* data, unsigned rows, unsigned bytes) {
             return cupsRasterReadPixels(raster.get(), data, rows * bytes) != 0;
         };
-        const PageResult result = session.printPage(page, readRows, pageBuffer.data);
+        const PageResult result = raster.compressed() ? session.printPage(page, readRow, pageBuffer.data)
+                                                      : session.printPage(page, readRows, pageBuffer.data);
         curPagePos = 0;
         if (result == PageResult::Failed) {
             session.stopMonitor();

@@ -18,7 +18,10 @@ work the wall clock mostly measures the others.
 Usage: compare-perf.py [BUILD_DIR]   (default build-bench)
 Environment: ZORVAN_COMPARE_REPS (runs per figure, default 15; the filter's 4000-row jobs
   run a third as often), ZORVAN_COMPARE_PARTS (filter,road: which parts run),
-  ZORVAN_COMPARE_WAIT_MS (the filter's test-only wait period, default 20).
+  ZORVAN_COMPARE_WAIT_MS (the filter's test-only wait period, default 20),
+  ZORVAN_COMPARE_BEFORE (the build directory of an earlier tree, e.g. a git worktree
+  of an older commit built with `make bench-build`: its filter is measured in the same
+  run, in "before" columns beside every figure of the whole filter).
 """
 
 import os
@@ -242,8 +245,12 @@ def build_floor(work):
 WAIT_MS = os.environ.get("ZORVAN_COMPARE_WAIT_MS", "20")
 
 
-def filter_job(work, raster, options):
-    """One job of the filter against the simulated printer answering at once, with the
+BEFORE = os.environ.get("ZORVAN_COMPARE_BEFORE")
+BEFORE_FILTER = os.path.join(os.path.abspath(BEFORE), "bin", "rastertozorvan") if BEFORE else None
+
+
+def filter_job(work, raster, options, program=None):
+    """One job of the filter (or `program`, another build of it) against the simulated printer answering at once, with the
     test-only wait period at WAIT_MS; the printer's files are discarded. Returns the
     filter's (CPU ms, peak resident KiB)."""
     out = tempfile.mkdtemp(prefix="printer-", dir=work)
@@ -255,7 +262,7 @@ def filter_job(work, raster, options):
         for attempt in range(3):
             status = subprocess.run([PRINTER, "--speed", "0", "--out", out, "--timeout", "120", "--",
                                      sys.executable, "-c", RSS_WRAPPER, stats,
-                                     FILTER, "1", "bench", "receipt", "1", options, raster],
+                                     program or FILTER, "1", "bench", "receipt", "1", options, raster],
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env).returncode
             if status == 0:
                 with open(stats) as result:
@@ -266,8 +273,18 @@ def filter_job(work, raster, options):
         shutil.rmtree(out, ignore_errors=True)
 
 
-def best_filter_ms(work, raster, options, reps):
-    return min(filter_job(work, raster, options)[0] for _ in range(reps))
+def best_filter_ms(work, raster, options, reps, program=None):
+    return min(filter_job(work, raster, options, program)[0] for _ in range(reps))
+
+
+def page_ms(work, page, tiny, options, reps, program=None):
+    """The filter's CPU for the page minus that for the tiny page; the two
+    alternate, so that a change in the machine's load hits both alike."""
+    big, small = float("inf"), float("inf")
+    for _ in range(reps):
+        big = min(big, filter_job(work, page, options, program)[0])
+        small = min(small, filter_job(work, tiny, options, program)[0])
+    return big - small
 
 
 def write_rasters(work, ppm, name):
@@ -298,18 +315,20 @@ def whole_filter(work, image, verdicts):
               7: ("fs", 1.0), 8: ("fs", 1.5), 9: ("fs", 1.5), 11: ("fs", 1.5)}
 
     print("Whole filter: its own CPU ms (best of %d) for a %d x %d page minus an 8 x 8 page, "
-          "printer answering at once, %s ms waits" % (reps, WIDTH, SHORT, WAIT_MS))
-    print("  %-20s %-14s %9s  %-18s %9s %7s %7s" % ("setting", "encoding", "filter", "Pillow", "ms", "ratio",
-                                                     "target"))
+          "printer answering at once, %s ms waits%s" % (reps, WIDTH, SHORT, WAIT_MS,
+                                                        "; before: %s" % BEFORE if BEFORE else ""))
+    print("  %-20s %-14s %9s %9s  %-18s %9s %7s %7s %7s" % ("setting", "encoding", "before", "filter", "Pillow",
+                                                            "ms", "before", "ratio", "target"))
     for s in SETTINGS:
         options = OPTIONS.get(s, "Imagealgorithm=%d" % s)
         p, limit = limits[s]
         for encoding in page:
-            ours = best_filter_ms(work, page[encoding], options, reps) - \
-                best_filter_ms(work, tiny[encoding], options, reps)
+            ours = page_ms(work, page[encoding], tiny[encoding], options, reps)
             ratio = ours / pil[p]
-            print("  %-20s %-14s %9.2f  %-18s %9.2f %7.2f %7.1f" % ("%d %s" % (s, NAMES[s]), encoding, ours,
-                                                                   pil_names[p], pil[p], ratio, limit))
+            before = page_ms(work, page[encoding], tiny[encoding], options, reps, BEFORE_FILTER) if BEFORE else None
+            print("  %-20s %-14s %9s %9.2f  %-18s %9.2f %7s %7.2f %7.1f" % (
+                "%d %s" % (s, NAMES[s]), encoding, "%.2f" % before if BEFORE else "-", ours, pil_names[p], pil[p],
+                "%.2f" % (before / pil[p]) if BEFORE else "-", ratio, limit))
             verdicts.append(("filter, setting %d, %s: at most %.1f x Pillow's %s" % (s, encoding, limit, pil_names[p]),
                              ratio <= limit, "%.2f x" % ratio))
 
@@ -328,8 +347,12 @@ def whole_filter(work, image, verdicts):
     print("Fixed cost of a job (8 x 8 page, setting 0), CPU ms, best of %d" % REPS)
     for encoding in tiny:
         fixed = best_filter_ms(work, tiny[encoding], "Imagealgorithm=0", REPS)
-        print("  %-14s filter %7.2f  empty program with libcups %7.2f  above it %7.2f" % (
-            encoding, fixed, floor_ms, fixed - floor_ms))
+        earlier = ""
+        if BEFORE:
+            before = best_filter_ms(work, tiny[encoding], "Imagealgorithm=0", REPS, BEFORE_FILTER)
+            earlier = "  before %7.2f (above it %7.2f)" % (before, before - floor_ms)
+        print("  %-14s filter %7.2f  empty program with libcups %7.2f  above it %7.2f%s" % (
+            encoding, fixed, floor_ms, fixed - floor_ms, earlier))
         verdicts.append(("fixed cost, %s: at most 1.5 ms above the empty program" % encoding,
                          fixed - floor_ms <= 1.5, "%.2f ms above" % (fixed - floor_ms)))
 
@@ -338,13 +361,18 @@ def whole_filter(work, image, verdicts):
     limit_kib = (rgb * 16 // 10 + 16 * MIB) // 1024
     print("Peak resident memory of the filter on %d x %d (limit 1.6 x %.1f MiB + 16 MiB = %.1f MiB), MiB"
           % (WIDTH, LONG, rgb / MIB, limit_kib / 1024))
-    print("  %-20s %-14s %14s %14s" % ("setting", "encoding", "paper saving", "saving off"))
+    print("  %-20s %-14s %14s %14s %16s %16s" % ("setting", "encoding", "paper saving", "saving off",
+                                                 "before: saving", "before: off"))
     for s in SETTINGS:
         options = OPTIONS.get(s, "Imagealgorithm=%d" % s)
         for encoding in big:
             peaks = [filter_job(work, big[encoding], options + extra)[1] for extra in ("", " PaperSaveMode=0")]
-            print("  %-20s %-14s %14.1f %14.1f" % ("%d %s" % (s, NAMES[s]), encoding, peaks[0] / 1024,
-                                                    peaks[1] / 1024))
+            earlier = ["-", "-"]
+            if BEFORE:
+                earlier = ["%.1f" % (filter_job(work, big[encoding], options + extra, BEFORE_FILTER)[1] / 1024)
+                           for extra in ("", " PaperSaveMode=0")]
+            print("  %-20s %-14s %14.1f %14.1f %16s %16s" % ("%d %s" % (s, NAMES[s]), encoding, peaks[0] / 1024,
+                                                              peaks[1] / 1024, earlier[0], earlier[1]))
             for mode, peak in zip(("paper saving on", "paper saving off"), peaks):
                 verdicts.append(("memory, setting %d, %s, %s" % (s, encoding, mode), peak <= limit_kib,
                                  "%.1f of %.1f MiB" % (peak / 1024, limit_kib / 1024)))
@@ -357,7 +385,7 @@ def print_verdicts(verdicts):
 
 
 def main():
-    for program in (ROAD, FILTER, PRINTER, RASTER):
+    for program in (ROAD, FILTER, PRINTER, RASTER) + ((BEFORE_FILTER,) if BEFORE else ()):
         need(program)
     convert = imagemagick()
     work = tempfile.mkdtemp(prefix="zorvan-compare-")
