@@ -229,6 +229,48 @@ int main(int argc, char**) { if (argc > 99) cupsRasterClose(nullptr); return 0; 
 """
 
 
+# Reads every row of a raster file with libcups into one page-sized buffer
+# and does nothing else: what reading the page costs any filter. Bands of
+# rows per call on an uncompressed stream, one row per call on a compressed
+# one (argv[2] "row"), as the filter reads them.
+READER_SOURCE = r"""
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <cstdlib>
+#include <cstring>
+#include <sys/mman.h>
+int main(int argc, char** argv) {
+  int fd = open(argv[1], O_RDONLY);
+  cups_raster_t* r = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  cups_page_header2_t h;
+  bool rows = argc > 2 && std::strcmp(argv[2], "row") == 0;
+  while (r && cupsRasterReadHeader2(r, &h)) {
+    size_t line = h.cupsBytesPerLine, size = line * h.cupsHeight, huge = 2u << 20;
+    size_t mapped = (size + huge - 1) / huge * huge;
+    unsigned char* raw = (unsigned char*)mmap(nullptr, mapped + huge, PROT_READ | PROT_WRITE,
+                                              MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    unsigned char* page = (unsigned char*)(((size_t)raw + huge - 1) / huge * huge);
+    madvise(page, mapped, MADV_HUGEPAGE);
+    unsigned band = rows ? 1 : (unsigned)(128 * 1024 / line > 0 ? 128 * 1024 / line : 1);
+    for (unsigned y = 0; y < h.cupsHeight; y += band) {
+      unsigned n = h.cupsHeight - y < band ? h.cupsHeight - y : band;
+      if (!cupsRasterReadPixels(r, page + y * line, (unsigned)(n * line))) return 1;
+    }
+  }
+  return 0;
+}
+"""
+
+
+def build_reader(work):
+    source = os.path.join(work, "reader.cpp")
+    program = os.path.join(work, "reader")
+    with open(source, "w") as out:
+        out.write(READER_SOURCE)
+    run([os.environ.get("CXX", "c++"), "-O2", source, "-o", program, "-lcups"])
+    return program
+
+
 def build_floor(work):
     """An empty C++ program linked with libcups, built now with the same compiler."""
     source = os.path.join(work, "floor.cpp")
@@ -331,6 +373,25 @@ def whole_filter(work, image, verdicts):
                 "%.2f" % (before / pil[p]) if BEFORE else "-", ratio, limit))
             verdicts.append(("filter, setting %d, %s: at most %.1f x Pillow's %s" % (s, encoding, limit, pil_names[p]),
                              ratio <= limit, "%.2f x" % ratio))
+
+    # What reading the page alone costs: libcups into a page-sized buffer, no
+    # other work, the same page minus the same tiny page.
+    reader = build_reader(work)
+    reader_stats = os.path.join(work, "reader-stats")
+
+    def reader_ms(raster, how):
+        run([sys.executable, "-c", RSS_WRAPPER, reader_stats, reader, raster, how])
+        with open(reader_stats) as result:
+            return float(result.read().split()[1])
+
+    for encoding in page:
+        how = "row" if encoding.startswith("v2") else "band"
+        big, small = float("inf"), float("inf")
+        for _ in range(REPS):
+            big = min(big, reader_ms(page[encoding], how))
+            small = min(small, reader_ms(tiny[encoding], how))
+        print("  %-20s %-14s %9s %9.2f  (libcups reading the page into fresh memory, nothing else)" % (
+            "reading alone", encoding, "", big - small))
 
     floor = build_floor(work)
     # Started the same way as the filter, from a small interpreter: a child of
