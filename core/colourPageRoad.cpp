@@ -4,9 +4,11 @@
 #include <cstdio>
 
 #include "core/Functions.h"
+#include "core/copySubmission.h"
 #include "core/printingCore.h"
 #include "imaging/24BitTo1Bit.h"
 #include "imaging/Dither.h"
+#include "imaging/GrayAlgorithm.h"
 #include "imaging/FunctionAsistant.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/freeimageHalftone.h"
@@ -38,8 +40,11 @@ PageResult colourPageRoad(unsigned char* image, int cupsWidth, int actualHeight,
         f_XYOfffset(image, cupsWidth, actualHeight, static_cast<unsigned int>(cupsWidth) * 3u, horizontalOffset * 24,
                     verticalOffset * 24);
     }
+    // The binarizers want blue-green-red pixels; rather than swapping the
+    // page in place, they read the red-green-blue pixels with the roles of
+    // the first and third byte exchanged, which gives the same gray values.
     coreLog("DEBUG: 512 -- do RGBToBGR.\n");
-    TrueCollorRGBToBGR(cupsWidth, actualHeight, image);
+    const UnswappedRaster swapped;
     coreLog("DEBUG: 547 -- OK.\n");
 
     const int height0 = whiteRowsForPaperMode(GetPaperMode());
@@ -51,8 +56,24 @@ PageResult colourPageRoad(unsigned char* image, int cupsWidth, int actualHeight,
         return PageResult::Failed;
     }
     int DataBinSize = static_cast<int>(expectedSize);
-    ScratchBuffer<unsigned char> bits = allocateScratch<unsigned char>(DataBinSize);
-    if (!bits) {
+    // The bit raster is made where outputarray would copy it, in the output
+    // buffer, when it fits there and every copy sends it with one raster
+    // command (the banded sending reuses the output buffer); else in a buffer
+    // of its own.
+    const long long lastHeight = static_cast<long long>(actualHeight) + height0 + 8LL * GetAfterPrintFeed();
+    const bool inOutputBuffer =
+        expectedSize <= MaxRawDataSize - curPagePos && lastHeight <= maxRowsPerRasterCommand(witsStep);
+    ScratchBuffer<unsigned char> ownBits;
+    unsigned char* bits = RawData + curPagePos;
+    if (inOutputBuffer) {
+        if (expectedSize >= static_cast<std::int64_t>(largeBufferBytes)) {
+            adviseHugePages(RawData, MaxRawDataSize);
+        }
+    } else {
+        ownBits = allocateScratch<unsigned char>(DataBinSize);
+        bits = ownBits.get();
+    }
+    if (bits == nullptr) {
         coreLog("ERROR: Unable to allocate the bit raster of page %d (%d bytes).\n", pageNumber,
                 DataBinSize);
         return PageResult::Failed;
@@ -67,43 +88,43 @@ PageResult colourPageRoad(unsigned char* image, int cupsWidth, int actualHeight,
     bool bReturn = false;
     switch (algorithm) {
     case 0:
-        bReturn = TrueCollorBitToOnebit(cupsWidth, actualHeight, height0, image, GetGrayAlgorithm(), bits.get(),
+        bReturn = TrueCollorBitToOnebit(cupsWidth, actualHeight, height0, image, GetGrayAlgorithm(), bits,
                                         &DataBinSize);
         coreLog("DEBUG: 611 bReturn -- %d.\n", bReturn ? 1 : 0);
         break;
     case 2:
-        bReturn = makeDitherBayer8(cupsWidth, actualHeight, height0, image, GetGrayAlgorithm(), bits.get(),
+        bReturn = makeDitherBayer8(cupsWidth, actualHeight, height0, image, GetGrayAlgorithm(), bits,
                                    &DataBinSize);
         coreLog("DEBUG: 622 bReturn=%d\n", bReturn ? 1 : 0);
         break;
     case 3:
-        bReturn = makeDitherBayer16(cupsWidth, actualHeight, height0, image, GetGrayAlgorithm(), bits.get(),
+        bReturn = makeDitherBayer16(cupsWidth, actualHeight, height0, image, GetGrayAlgorithm(), bits,
                                     &DataBinSize);
         coreLog("DEBUG: 633 bReturn=%d\n", bReturn ? 1 : 0);
         break;
     case 7:
         bReturn = ErrorDiffusionFloydSteinberg7351(cupsWidth, actualHeight, height0, image,
-                                                   GetFloydSteinbergGrayAlgorithm(), bits.get(), &DataBinSize);
+                                                   GetFloydSteinbergGrayAlgorithm(), bits, &DataBinSize);
         coreLog("DEBUG: 7351 bReturn -- %d.\n", bReturn ? 1 : 0);
         break;
     case 8:
         bReturn = ErrorDiffusionBurkes(cupsWidth, actualHeight, height0, image, GetFloydSteinbergGrayAlgorithm(),
-                                       bits.get(), &DataBinSize);
+                                       bits, &DataBinSize);
         coreLog("DEBUG: 660 bReturn=%d\n", bReturn ? 1 : 0);
         break;
     case 9:
         bReturn = ErrorDiffusionSierra(cupsWidth, actualHeight, height0, image, GetFloydSteinbergGrayAlgorithm(),
-                                       bits.get(), &DataBinSize);
+                                       bits, &DataBinSize);
         coreLog("DEBUG: 670 bReturn=%d\n", bReturn ? 1 : 0);
         break;
     case 10:
         bReturn = Threshold(cupsWidth, actualHeight, height0, image,
-                            static_cast<unsigned int>(GetThreshholdByManual()), bits.get(), &DataBinSize);
+                            static_cast<unsigned int>(GetThreshholdByManual()), bits, &DataBinSize);
         coreLog("DEBUG: 680 bReturn=%d\n", bReturn ? 1 : 0);
         break;
     case 11:
         bReturn = ErrorDiffusionStucki(cupsWidth, actualHeight, height0, image, GetFloydSteinbergGrayAlgorithm(),
-                                       bits.get(), &DataBinSize);
+                                       bits, &DataBinSize);
         coreLog("DEBUG: 670 bReturn=%d\n", bReturn ? 1 : 0);
         break;
     default:
@@ -128,12 +149,14 @@ PageResult colourPageRoad(unsigned char* image, int cupsWidth, int actualHeight,
         return PageResult::Failed;
     }
     if (GetBlackAndWhiteInversion() == 0) {
-        DoTurnOver(bits.get(), DataBinSize);
+        DoTurnOver(bits, DataBinSize);
     }
 
     coreLog("DEBUG: Raw>Data Before outputarray -- curPagePos -- %d.\n -- 721", curPagePos);
-    if (DataBinSize <= MaxRawDataSize) {
-        outputarray(bits.get(), DataBinSize);
+    if (inOutputBuffer) {
+        curPagePos += DataBinSize;  // already in place
+    } else if (DataBinSize <= MaxRawDataSize) {
+        outputarray(bits, DataBinSize);
     } else {
         coreLog("DEBUG: The bit raster of %d bytes is larger than the output buffer; it goes out in "
                 "bands.\n",
@@ -141,5 +164,5 @@ PageResult colourPageRoad(unsigned char* image, int cupsWidth, int actualHeight,
     }
     coreLog("DEBUG: RawData After outputarray -- curPagePos -- %d.\n -- 725", curPagePos);
 
-    return sendCopies(numCopies, bits.get(), witsStep, actualHeight + height0, pageNumber);
+    return sendCopies(numCopies, bits, witsStep, actualHeight + height0, pageNumber);
 }

@@ -1,5 +1,6 @@
 #include "core/printingCore.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -171,6 +172,19 @@ PageResult oneBitRoad(const unsigned char* page, int actualWidth, int cupsHeight
 
 PageResult PrintSession::printPage(const PageFormat& page, const RowReader& readRow, unsigned char* pageBuffer)
 {
+    const BandReader oneRowAtATime = [&readRow](unsigned char* data, unsigned rows, unsigned bytes) {
+        for (unsigned i = 0; i < rows; ++i) {
+            if (!readRow(data + static_cast<std::size_t>(i) * bytes, bytes)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    return printPage(page, oneRowAtATime, pageBuffer);
+}
+
+PageResult PrintSession::printPage(const PageFormat& page, const BandReader& readRows, unsigned char* pageBuffer)
+{
     const int cupsHeight = page.height;
     const int bytesPerLine = page.bytesPerLine;
     const int actualWidth = page.actualWidth;
@@ -194,31 +208,44 @@ PageResult PrintSession::printPage(const PageFormat& page, const RowReader& read
         return PageResult::Failed;
     }
     coreLog("DEBUG: y -- %d.\n", 0);
-    for (int y = 0; y < cupsHeight; ++y) {
-        unsigned char* row = pageBuffer + static_cast<std::int64_t>(y) * actualWidth;
-        unsigned char* target = widenGray ? grayLine.get() : row;
-        if (!readRow(target, static_cast<unsigned>(bytesPerLine))) {
-            coreLog("ERROR: The raster stream ended inside page %d (%d of %d lines read); the page was "
-                    "not printed.\n", pageNumber, y, cupsHeight);
+    // Rows that lie back to back in the page buffer are read a band at a
+    // time, a band small enough to be classified while it is still cached.
+    const bool backToBack = !widenGray && rowBytes == actualWidth;
+    const int bandRows = backToBack ? std::max(1, 128 * 1024 / actualWidth) : 1;
+    for (int y = 0; y < cupsHeight;) {
+        const int rows = std::min(bandRows, cupsHeight - y);
+        unsigned char* band = pageBuffer + static_cast<std::int64_t>(y) * actualWidth;
+        if (!readRows(widenGray ? grayLine.get() : band, static_cast<unsigned>(rows),
+                      static_cast<unsigned>(bytesPerLine))) {
+            if (rows == 1) {
+                coreLog("ERROR: The raster stream ended inside page %d (%d of %d lines read); the page was "
+                        "not printed.\n", pageNumber, y, cupsHeight);
+            } else {
+                coreLog("ERROR: The raster stream ended inside page %d (within lines %d to %d of %d); the page "
+                        "was not printed.\n", pageNumber, y + 1, y + rows, cupsHeight);
+            }
             return PageResult::Abandoned;
         }
-        if (widenGray) {
-            for (int x = 0; x < bytesPerLine; ++x) {
-                const unsigned char level = static_cast<unsigned char>(255 - grayLine[x]);
-                row[3 * x] = level;
-                row[3 * x + 1] = level;
-                row[3 * x + 2] = level;
+        for (const int end = y + rows; y < end; ++y) {
+            unsigned char* row = pageBuffer + static_cast<std::int64_t>(y) * actualWidth;
+            if (widenGray) {
+                for (int x = 0; x < bytesPerLine; ++x) {
+                    const unsigned char level = static_cast<unsigned char>(255 - grayLine[x]);
+                    row[3 * x] = level;
+                    row[3 * x + 1] = level;
+                    row[3 * x + 2] = level;
+                }
             }
+            // Bytes past the line's data are never read from the stream; keep them 0.
+            std::memset(row + rowBytes, 0, static_cast<std::size_t>(actualWidth - rowBytes));
+            const int temp = isNullDataLine(row, rowBytes);
+            if (temp < 0) {
+                coreLog("DEBUG: isNullDataLine error. temp -- %d.\n", temp);
+                coreLog("ERROR: Page %d: the blank-line test failed on line %d.\n", pageNumber, y);
+                return PageResult::Failed;
+            }
+            lineMap[y] = static_cast<unsigned char>(temp);
         }
-        // Bytes past the line's data are never read from the stream; keep them 0.
-        std::memset(row + rowBytes, 0, static_cast<std::size_t>(actualWidth - rowBytes));
-        const int temp = isNullDataLine(row, rowBytes);
-        if (temp < 0) {
-            coreLog("DEBUG: isNullDataLine error. temp -- %d.\n", temp);
-            coreLog("ERROR: Page %d: the blank-line test failed on line %d.\n", pageNumber, y);
-            return PageResult::Failed;
-        }
-        lineMap[y] = static_cast<unsigned char>(temp);
     }
 
     // Paper saving.

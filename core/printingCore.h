@@ -103,6 +103,10 @@ struct PageFormat {
 // stream ended.
 using RowReader = std::function<bool(unsigned char* row, unsigned bytes)>;
 
+// Reads the next `rows` rows of the page, `bytes` bytes each, back to back
+// into `data`; false when the stream ended before the last of them.
+using BandReader = std::function<bool(unsigned char* data, unsigned rows, unsigned bytes)>;
+
 // A job on one device. Waits for the core's lock, makes `device` the core's
 // device, starts the status monitor; the destructor stops the monitor and
 // lets the next session in.
@@ -118,6 +122,10 @@ public:
 
     // Reads, trims and prints one page. `pageBuffer` holds height × actualWidth bytes.
     PageResult printPage(const PageFormat& page, const RowReader& readRow, unsigned char* pageBuffer);
+    // The same, reading many rows at a time where they lie back to back in
+    // the page buffer: a stream that delivers a band per call saves a call
+    // (and often a system call) per row.
+    PageResult printPage(const PageFormat& page, const BandReader& readRows, unsigned char* pageBuffer);
 
     // Stops the monitor before the session ends (the job's last bytes follow).
     void stopMonitor();

@@ -3,7 +3,6 @@
 
 #include <cups/raster.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,9 +53,15 @@ private:
     int fd_ = 0;
 };
 
+// The raster stream, read through libcups from the input descriptor. The
+// reads go through this class (as libcups's own descriptor reads would) so
+// that it learns the stream's encoding from its first four bytes, the sync
+// word: libcups decodes a compressed row straight into the caller's row
+// only when it is asked for one row at a time, while an uncompressed stream
+// is read fastest a band of rows per call.
 class RasterStream {
 public:
-    explicit RasterStream(int fd) : raster_(cupsRasterOpen(fd, CUPS_RASTER_READ)) {}
+    explicit RasterStream(int fd) : fd_(fd), raster_(cupsRasterOpenIO(readInput, this, CUPS_RASTER_READ)) {}
     ~RasterStream()
     {
         if (raster_ != nullptr) {
@@ -66,82 +71,61 @@ public:
     RasterStream(const RasterStream&) = delete;
     RasterStream& operator=(const RasterStream&) = delete;
     cups_raster_t* get() const { return raster_; }
+    // Version 2 ("RaS2", in either byte order) is the compressed encoding.
+    bool compressed() const
+    {
+        return syncBytes_ == 4 && (sync_[0] == '2' || sync_[3] == '2');
+    }
 
 private:
+    static ssize_t readInput(void* context, unsigned char* buffer, size_t bytes)
+    {
+        auto* self = static_cast<RasterStream*>(context);
+        ssize_t count;
+        while ((count = ::read(self->fd_, buffer, bytes)) < 0) {
+            if (errno != EINTR && errno != EAGAIN) {
+                return -1;
+            }
+        }
+        for (ssize_t i = 0; i < count && self->syncBytes_ < 4; ++i) {
+            self->sync_[self->syncBytes_++] = buffer[i];
+        }
+        return count;
+    }
+
+    int fd_;
+    unsigned char sync_[4] = {};
+    int syncBytes_ = 0;
     cups_raster_t* raster_;
 };
 
-// Under AddressSanitizer the page buffer comes from the heap, so that a row
-// written past the page is caught; a mapping hides overruns within its last
-// memory page.
-#if defined(__SANITIZE_ADDRESS__)
-#define ZORVAN_HEAP_PAGE_BUFFER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZORVAN_HEAP_PAGE_BUFFER 1
-#endif
-#endif
-
-// The page buffer: kept from page to page while it is large enough. Mapped
-// rather than allocated: every row is written before it is read, so it needs
-// no clearing, and on Linux it may sit on huge pages, which spares the
-// thousands of page faults that first touching a long page otherwise costs.
+// The page buffer: kept from page to page while it is large enough. Every
+// row is written before it is read, so it needs no clearing; a page-sized
+// buffer is mapped on huge pages where the system has them (ImageBuffer.h).
 struct PageBuffer {
+    ScratchBuffer<unsigned char> buffer;
     unsigned char* data = nullptr;
     std::int64_t size = 0;
-
-    PageBuffer() = default;
-    PageBuffer(const PageBuffer&) = delete;
-    PageBuffer& operator=(const PageBuffer&) = delete;
-    ~PageBuffer() { release(); }
-
-    void release()
-    {
-#ifdef ZORVAN_HEAP_PAGE_BUFFER
-        heap_.reset();
-#else
-        if (data != nullptr) {
-            munmap(data, static_cast<std::size_t>(size));
-        }
-#endif
-        data = nullptr;
-        size = 0;
-    }
 
     bool ensure(std::int64_t bytes)
     {
         if (data != nullptr && size >= bytes) {
             return true;
         }
-        release();
+        buffer.reset();
+        data = nullptr;
+        size = 0;
         if (bytes <= 0 || static_cast<std::uint64_t>(bytes) > SIZE_MAX) {
             return false;
         }
-#ifdef ZORVAN_HEAP_PAGE_BUFFER
-        heap_ = allocateScratch<unsigned char>(bytes);
-        if (!heap_) {
+        buffer = allocateScratch<unsigned char>(bytes);
+        if (!buffer) {
             return false;
         }
-        data = heap_.get();
-#else
-        void* mapped = mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ | PROT_WRITE,
-                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (mapped == MAP_FAILED) {
-            return false;
-        }
-#ifdef MADV_HUGEPAGE
-        madvise(mapped, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);
-#endif
-        data = static_cast<unsigned char*>(mapped);
-#endif
+        data = buffer.get();
         size = bytes;
         return true;
     }
-
-private:
-#ifdef ZORVAN_HEAP_PAGE_BUFFER
-    ScratchBuffer<unsigned char> heap_;
-#endif
 };
 
 // The largest raster row, in bytes, that the raster command's 16-bit width
@@ -312,10 +296,17 @@ int rastertozorvanMain(int argc, char* argv[])
         page.copies = header.NumCopies;
         page.actualWidth = actualWidth;
         page.pageNumber = pageCount;
-        const auto readRow = [&raster](unsigned char* row, unsigned bytes) {
+        // An uncompressed stream is read a band of rows per call, one read()
+        // per band instead of one per row; a compressed one a row per call,
+        // which libcups decodes straight into the page buffer.
+        const RowReader readRow = [&raster](unsigned char* row, unsigned bytes) {
             return cupsRasterReadPixels(raster.get(), row, bytes) != 0;
         };
-        const PageResult result = session.printPage(page, readRow, pageBuffer.data);
+        const BandReader readRows = [&raster](unsigned char* data, unsigned rows, unsigned bytes) {
+            return cupsRasterReadPixels(raster.get(), data, rows * bytes) != 0;
+        };
+        const PageResult result = raster.compressed() ? session.printPage(page, readRow, pageBuffer.data)
+                                                      : session.printPage(page, readRows, pageBuffer.data);
         curPagePos = 0;
         if (result == PageResult::Failed) {
             session.stopMonitor();

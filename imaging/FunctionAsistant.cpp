@@ -209,7 +209,7 @@ int zoomFactor(int width, int height, float* outXFactor, float* outYFactor)
     return 0;
 }
 
-std::unique_ptr<unsigned char[]> f_Zoom(const unsigned char* source, int width, int height, unsigned int /*rowBytes*/,
+ScratchBuffer<unsigned char> f_Zoom(const unsigned char* source, int width, int height, unsigned int /*rowBytes*/,
                                         unsigned int* outWidth, unsigned int* outHeight, unsigned int* outRowBytes,
                                         int mode, float xFactor, float yFactor)
 {
@@ -343,7 +343,7 @@ std::unique_ptr<unsigned char[]> f_Zoom(const unsigned char* source, int width, 
 
 // ---- Rotation ----
 
-std::unique_ptr<unsigned char[]> f_Rotate(const unsigned char* source, int width, int height, int sourceRowBytes,
+ScratchBuffer<unsigned char> f_Rotate(const unsigned char* source, int width, int height, int sourceRowBytes,
                                           int angle, unsigned int* outWidth, unsigned int* outHeight,
                                           unsigned int* outRowBytes, int mode)
 {

@@ -3,6 +3,8 @@
 
 #include <memory>
 
+#include "imaging/ImageBuffer.h"
+
 // ---- Tuning constants ----
 unsigned int GetGrayAlgorithm();
 unsigned int GetFloydSteinbergGrayAlgorithm();
@@ -30,7 +32,7 @@ int f_XYOfffset(unsigned char* image, int width, int height, unsigned int rowByt
 
 // ---- Zoom ----
 // The new raster belongs to the caller; null when it could not be made.
-std::unique_ptr<unsigned char[]> f_Zoom(const unsigned char* source, int width, int height, unsigned int rowBytes,
+ScratchBuffer<unsigned char> f_Zoom(const unsigned char* source, int width, int height, unsigned int rowBytes,
                                         unsigned int* outWidth, unsigned int* outHeight, unsigned int* outRowBytes,
                                         int mode, float xFactor, float yFactor);
 float XzoomFactor(int fromSize, int toSize);
@@ -38,7 +40,7 @@ float YzoomFactor(int fromSize, int toSize);
 int zoomFactor(int width, int height, float* outXFactor, float* outYFactor);
 
 // ---- Rotation ----
-std::unique_ptr<unsigned char[]> f_Rotate(const unsigned char* source, int width, int height, int sourceRowBytes,
+ScratchBuffer<unsigned char> f_Rotate(const unsigned char* source, int width, int height, int sourceRowBytes,
                                           int angle, unsigned int* outWidth, unsigned int* outHeight,
                                           unsigned int* outRowBytes, int mode);
 

@@ -28,7 +28,31 @@ double MyPow(double base, double exponent);
 void RGB2GrayRow(const unsigned char* pixels, int width, unsigned int selector, bool firstByteBlue,
                  unsigned char* out);
 
+// The vector units RGB2GrayRow's formulas run on: the widest the processor
+// has (on x86-64 Linux AVX2 where present, else the portable build's), or
+// fewer when limited; every choice gives the same bits, which the
+// cross-checks verify for each.
+enum class GrayVectorUnits { Baseline, Avx2 };
+GrayVectorUnits grayVectorUnits();
+void limitGrayVectorUnits(GrayVectorUnits units);
+
 // RGB2GrayRow over `height` rows of a raster with `rasterStride` bytes per
 // row, into a plane of `width` bytes per row (byte 0 in the blue position).
 void RGB2GrayPlane(const unsigned char* raster, int width, int height, int rasterStride, unsigned int selector,
                    unsigned char* plane);
+
+// While one is alive on a thread, RGB2GrayRow (and so every page binarizer)
+// on that thread reads pixels whose first and third bytes are still in the
+// order CUPS delivers them: it takes byte 2 where it would take byte 0 and
+// the other way round, which gives exactly the gray values of the swapped
+// raster. The colour page road uses it instead of a swap pass over the page.
+class UnswappedRaster {
+public:
+    UnswappedRaster();
+    ~UnswappedRaster();
+    UnswappedRaster(const UnswappedRaster&) = delete;
+    UnswappedRaster& operator=(const UnswappedRaster&) = delete;
+
+private:
+    bool previous_;
+};

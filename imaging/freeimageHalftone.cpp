@@ -112,11 +112,15 @@ enum class DiffusionMember { FloydSteinberg7351, Burkes, Sierra, Stucki };
 // its error.
 constexpr int windowRows = 3;
 
+// Diffusing rows that run together, each a few pixels behind the one above
+// (see diffuseRowGroup).
+constexpr int groupRows = 4;
+
 // Only the rows within reach are held, in a ring: a row enters with its gray
 // values when it comes into reach of the kernel and leaves, final, when it
-// has been thresholded. Two rows are diffused at a time and the lower one
-// reaches two rows further down, so the ring holds four.
-constexpr int ringRows = windowRows + 1;
+// has been thresholded. The lowest row of a group reaches two rows further
+// down.
+constexpr int ringRows = windowRows + groupRows - 1;
 
 // Floats per window row: the row and the padding diffuseRow reads past it.
 inline std::int64_t windowStride(int width) { return static_cast<std::int64_t>(width) + 4; }
@@ -278,43 +282,71 @@ void diffuseRow(float* const (&rows)[windowRows], int width, float threshold, do
     row.end();
 }
 
-// How far the upper of two rows diffused together runs ahead of the lower.
-// A pixel of the lower row is read into its registers at x + 3 and receives
+// How far each of the rows diffused together runs ahead of the next. A
+// pixel of the lower row is read into its registers at x + 3 and receives
 // from the upper row's pixels up to two columns to its right, and a cell two
 // rows down must get all the upper row's shares before the lower row's:
 // five columns cover both for every kernel here.
-constexpr int pairLead = 5;
+constexpr int rowLead = 5;
 
-// Two consecutive diffusing rows at once, the lower `pairLead` pixels behind
-// the upper: two independent chains from pixel to pixel that the processor
-// can overlap. Each neighbour still receives its shares in raster order of
-// the source pixels (all of the upper row's before any of the lower row's),
-// so the floats are those of the row-by-row pass. `upper` holds rows y, y + 1,
-// y + 2 and `lower` rows y + 1, y + 2, y + 3 of the window.
-template <class Kernel, bool FullStrength>
-void diffuseRowPair(float* const (&upper)[windowRows], float* const (&lower)[windowRows], int width, float threshold,
-                    double strength)
+// Row `row` at pixel x, if x is one of its diffusing pixels: begins before
+// its first pixel and ends after its last.
+template <class Row>
+inline void stepIfDiffusing(Row& row, int x)
 {
-    RowDiffusion<Kernel, FullStrength> top{upper, width, threshold, strength};
-    RowDiffusion<Kernel, FullStrength> bottom{lower, width, threshold, strength};
-    const int first = top.first;
-    const int last = top.last();
-    top.begin();
-    int x = first;
-    for (; x < first + pairLead && x <= last; ++x) {
-        top.step(x);
+    if (x < Row::first || x > row.last()) {
+        return;
     }
-    bottom.begin();
-    int lagging = first;
-    for (; x <= last; ++x, ++lagging) {
-        top.step(x);
-        bottom.step(lagging);
+    if (x == Row::first) {
+        row.begin();
     }
-    top.end();
-    for (; lagging <= last; ++lagging) {
-        bottom.step(lagging);
+    row.step(x);
+    if (x == row.last()) {
+        row.end();
     }
-    bottom.end();
+}
+
+// Consecutive diffusing rows at once, each `rowLead` pixels behind the one
+// above: independent chains from pixel to pixel that the processor can
+// overlap. Each neighbour still receives its shares in raster order of the
+// source pixels (all of an upper row's before any of a lower row's), so the
+// floats are those of the row-by-row pass. rows[k] is row y + k of the group,
+// with its window of rows y + k, y + k + 1 and y + k + 2.
+template <class Kernel, bool FullStrength, std::size_t... K>
+void diffuseRowGroup(RowDiffusion<Kernel, FullStrength> (&rows)[sizeof...(K)], std::index_sequence<K...>)
+{
+    using Row = RowDiffusion<Kernel, FullStrength>;
+    constexpr int lastLag = static_cast<int>(sizeof...(K) - 1) * rowLead;
+    const int first = Row::first;
+    const int last = rows[0].last();
+    int t = first;
+    if (last - first >= lastLag) {
+        // Until the lowest row starts, then every row steps unchecked until
+        // the highest ends.
+        for (; t < first + lastLag; ++t) {
+            (stepIfDiffusing(rows[K], t - static_cast<int>(K) * rowLead), ...);
+        }
+        rows[sizeof...(K) - 1].begin();
+        for (; t < last; ++t) {
+            (rows[K].step(t - static_cast<int>(K) * rowLead), ...);
+        }
+        (rows[K].step(t - static_cast<int>(K) * rowLead), ...);
+        rows[0].end();
+        ++t;
+    }
+    for (; t <= last + lastLag; ++t) {
+        (stepIfDiffusing(rows[K], t - static_cast<int>(K) * rowLead), ...);
+    }
+}
+
+// The group's rows, each with its window: row y + k and the two below it.
+template <class Kernel, bool FullStrength, class Slot, std::size_t... K>
+void diffuseGroupAt(int y, Slot slot, int width, float threshold, double strength, std::index_sequence<K...> ks)
+{
+    float* const windows[sizeof...(K)][windowRows] = {
+        {slot(y + static_cast<int>(K)), slot(y + static_cast<int>(K) + 1), slot(y + static_cast<int>(K) + 2)}...};
+    RowDiffusion<Kernel, FullStrength> group[sizeof...(K)] = {{windows[K], width, threshold, strength}...};
+    diffuseRowGroup(group, ks);
 }
 
 #if defined(__GNUC__) && !defined(__clang__)
@@ -363,12 +395,13 @@ void diffuseAndPack(const unsigned char* gray, const BinarizeGeometry& geometry,
     for (int y = 0; y < height;) {
         loadThrough(y + ringRows - 1);
         float* const rows[windowRows] = {slot(y), slot(y + 1), slot(y + 2)};
-        if (rowsDiffuse && y + 1 <= lastDiffusingRow) {
-            float* const below[windowRows] = {slot(y + 1), slot(y + 2), slot(y + 3)};
-            diffuseRowPair<Kernel, FullStrength>(rows, below, width, threshold, strength);
-            pack(y);
-            pack(y + 1);
-            y += 2;
+        if (rowsDiffuse && y + groupRows - 1 <= lastDiffusingRow) {
+            diffuseGroupAt<Kernel, FullStrength>(y, slot, width, threshold, strength,
+                                                 std::make_index_sequence<groupRows>{});
+            for (int k = 0; k < groupRows; ++k) {
+                pack(y + k);
+            }
+            y += groupRows;
             continue;
         }
         if (y <= lastDiffusingRow) {

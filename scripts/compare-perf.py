@@ -18,7 +18,10 @@ work the wall clock mostly measures the others.
 Usage: compare-perf.py [BUILD_DIR]   (default build-bench)
 Environment: ZORVAN_COMPARE_REPS (runs per figure, default 15; the filter's 4000-row jobs
   run a third as often), ZORVAN_COMPARE_PARTS (filter,road: which parts run),
-  ZORVAN_COMPARE_WAIT_MS (the filter's test-only wait period, default 20).
+  ZORVAN_COMPARE_WAIT_MS (the filter's test-only wait period, default 20),
+  ZORVAN_COMPARE_BEFORE (the build directory of an earlier tree, e.g. a git worktree
+  of an older commit built with `make bench-build`: its filter is measured in the same
+  run, in "before" columns beside every figure of the whole filter).
 """
 
 import os
@@ -226,6 +229,48 @@ int main(int argc, char**) { if (argc > 99) cupsRasterClose(nullptr); return 0; 
 """
 
 
+# Reads every row of a raster file with libcups into one page-sized buffer
+# and does nothing else: what reading the page costs any filter. Bands of
+# rows per call on an uncompressed stream, one row per call on a compressed
+# one (argv[2] "row"), as the filter reads them.
+READER_SOURCE = r"""
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <cstdlib>
+#include <cstring>
+#include <sys/mman.h>
+int main(int argc, char** argv) {
+  int fd = open(argv[1], O_RDONLY);
+  cups_raster_t* r = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  cups_page_header2_t h;
+  bool rows = argc > 2 && std::strcmp(argv[2], "row") == 0;
+  while (r && cupsRasterReadHeader2(r, &h)) {
+    size_t line = h.cupsBytesPerLine, size = line * h.cupsHeight, huge = 2u << 20;
+    size_t mapped = (size + huge - 1) / huge * huge;
+    unsigned char* raw = (unsigned char*)mmap(nullptr, mapped + huge, PROT_READ | PROT_WRITE,
+                                              MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    unsigned char* page = (unsigned char*)(((size_t)raw + huge - 1) / huge * huge);
+    madvise(page, mapped, MADV_HUGEPAGE);
+    unsigned band = rows ? 1 : (unsigned)(128 * 1024 / line > 0 ? 128 * 1024 / line : 1);
+    for (unsigned y = 0; y < h.cupsHeight; y += band) {
+      unsigned n = h.cupsHeight - y < band ? h.cupsHeight - y : band;
+      if (!cupsRasterReadPixels(r, page + y * line, (unsigned)(n * line))) return 1;
+    }
+  }
+  return 0;
+}
+"""
+
+
+def build_reader(work):
+    source = os.path.join(work, "reader.cpp")
+    program = os.path.join(work, "reader")
+    with open(source, "w") as out:
+        out.write(READER_SOURCE)
+    run([os.environ.get("CXX", "c++"), "-O2", source, "-o", program, "-lcups"])
+    return program
+
+
 def build_floor(work):
     """An empty C++ program linked with libcups, built now with the same compiler."""
     source = os.path.join(work, "floor.cpp")
@@ -242,8 +287,12 @@ def build_floor(work):
 WAIT_MS = os.environ.get("ZORVAN_COMPARE_WAIT_MS", "20")
 
 
-def filter_job(work, raster, options):
-    """One job of the filter against the simulated printer answering at once, with the
+BEFORE = os.environ.get("ZORVAN_COMPARE_BEFORE")
+BEFORE_FILTER = os.path.join(os.path.abspath(BEFORE), "bin", "rastertozorvan") if BEFORE else None
+
+
+def filter_job(work, raster, options, program=None):
+    """One job of the filter (or `program`, another build of it) against the simulated printer answering at once, with the
     test-only wait period at WAIT_MS; the printer's files are discarded. Returns the
     filter's (CPU ms, peak resident KiB)."""
     out = tempfile.mkdtemp(prefix="printer-", dir=work)
@@ -255,7 +304,7 @@ def filter_job(work, raster, options):
         for attempt in range(3):
             status = subprocess.run([PRINTER, "--speed", "0", "--out", out, "--timeout", "120", "--",
                                      sys.executable, "-c", RSS_WRAPPER, stats,
-                                     FILTER, "1", "bench", "receipt", "1", options, raster],
+                                     program or FILTER, "1", "bench", "receipt", "1", options, raster],
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env).returncode
             if status == 0:
                 with open(stats) as result:
@@ -266,8 +315,18 @@ def filter_job(work, raster, options):
         shutil.rmtree(out, ignore_errors=True)
 
 
-def best_filter_ms(work, raster, options, reps):
-    return min(filter_job(work, raster, options)[0] for _ in range(reps))
+def best_filter_ms(work, raster, options, reps, program=None):
+    return min(filter_job(work, raster, options, program)[0] for _ in range(reps))
+
+
+def page_ms(work, page, tiny, options, reps, program=None):
+    """The filter's CPU for the page minus that for the tiny page; the two
+    alternate, so that a change in the machine's load hits both alike."""
+    big, small = float("inf"), float("inf")
+    for _ in range(reps):
+        big = min(big, filter_job(work, page, options, program)[0])
+        small = min(small, filter_job(work, tiny, options, program)[0])
+    return big - small
 
 
 def write_rasters(work, ppm, name):
@@ -298,20 +357,41 @@ def whole_filter(work, image, verdicts):
               7: ("fs", 1.0), 8: ("fs", 1.5), 9: ("fs", 1.5), 11: ("fs", 1.5)}
 
     print("Whole filter: its own CPU ms (best of %d) for a %d x %d page minus an 8 x 8 page, "
-          "printer answering at once, %s ms waits" % (reps, WIDTH, SHORT, WAIT_MS))
-    print("  %-20s %-14s %9s  %-18s %9s %7s %7s" % ("setting", "encoding", "filter", "Pillow", "ms", "ratio",
-                                                     "target"))
+          "printer answering at once, %s ms waits%s" % (reps, WIDTH, SHORT, WAIT_MS,
+                                                        "; before: %s" % BEFORE if BEFORE else ""))
+    print("  %-20s %-14s %9s %9s  %-18s %9s %7s %7s %7s" % ("setting", "encoding", "before", "filter", "Pillow",
+                                                            "ms", "before", "ratio", "target"))
     for s in SETTINGS:
         options = OPTIONS.get(s, "Imagealgorithm=%d" % s)
         p, limit = limits[s]
         for encoding in page:
-            ours = best_filter_ms(work, page[encoding], options, reps) - \
-                best_filter_ms(work, tiny[encoding], options, reps)
+            ours = page_ms(work, page[encoding], tiny[encoding], options, reps)
             ratio = ours / pil[p]
-            print("  %-20s %-14s %9.2f  %-18s %9.2f %7.2f %7.1f" % ("%d %s" % (s, NAMES[s]), encoding, ours,
-                                                                   pil_names[p], pil[p], ratio, limit))
+            before = page_ms(work, page[encoding], tiny[encoding], options, reps, BEFORE_FILTER) if BEFORE else None
+            print("  %-20s %-14s %9s %9.2f  %-18s %9.2f %7s %7.2f %7.1f" % (
+                "%d %s" % (s, NAMES[s]), encoding, "%.2f" % before if BEFORE else "-", ours, pil_names[p], pil[p],
+                "%.2f" % (before / pil[p]) if BEFORE else "-", ratio, limit))
             verdicts.append(("filter, setting %d, %s: at most %.1f x Pillow's %s" % (s, encoding, limit, pil_names[p]),
                              ratio <= limit, "%.2f x" % ratio))
+
+    # What reading the page alone costs: libcups into a page-sized buffer, no
+    # other work, the same page minus the same tiny page.
+    reader = build_reader(work)
+    reader_stats = os.path.join(work, "reader-stats")
+
+    def reader_ms(raster, how):
+        run([sys.executable, "-c", RSS_WRAPPER, reader_stats, reader, raster, how])
+        with open(reader_stats) as result:
+            return float(result.read().split()[1])
+
+    for encoding in page:
+        how = "row" if encoding.startswith("v2") else "band"
+        page_read, tiny_read = float("inf"), float("inf")
+        for _ in range(REPS):
+            page_read = min(page_read, reader_ms(page[encoding], how))
+            tiny_read = min(tiny_read, reader_ms(tiny[encoding], how))
+        print("  %-20s %-14s %9s %9.2f  (libcups reading the page into fresh memory, nothing else)" % (
+            "reading alone", encoding, "", page_read - tiny_read))
 
     floor = build_floor(work)
     # Started the same way as the filter, from a small interpreter: a child of
@@ -323,28 +403,46 @@ def whole_filter(work, image, verdicts):
         with open(stats) as result:
             return float(result.read().split()[1])
 
-    floor_ms = min(floor_run() for _ in range(REPS))
+    # The empty program and the jobs take turns, so that a change in the
+    # machine's load hits them alike.
+    floor_ms = float("inf")
+    fixed = {encoding: float("inf") for encoding in tiny}
+    fixed_before = dict(fixed)
+    for _ in range(REPS):
+        floor_ms = min(floor_ms, floor_run())
+        for encoding in tiny:
+            fixed[encoding] = min(fixed[encoding], filter_job(work, tiny[encoding], "Imagealgorithm=0")[0])
+            if BEFORE:
+                fixed_before[encoding] = min(fixed_before[encoding],
+                                             filter_job(work, tiny[encoding], "Imagealgorithm=0", BEFORE_FILTER)[0])
     print()
     print("Fixed cost of a job (8 x 8 page, setting 0), CPU ms, best of %d" % REPS)
     for encoding in tiny:
-        fixed = best_filter_ms(work, tiny[encoding], "Imagealgorithm=0", REPS)
-        print("  %-14s filter %7.2f  empty program with libcups %7.2f  above it %7.2f" % (
-            encoding, fixed, floor_ms, fixed - floor_ms))
+        earlier = ""
+        if BEFORE:
+            earlier = "  before %7.2f (above it %7.2f)" % (fixed_before[encoding], fixed_before[encoding] - floor_ms)
+        print("  %-14s filter %7.2f  empty program with libcups %7.2f  above it %7.2f%s" % (
+            encoding, fixed[encoding], floor_ms, fixed[encoding] - floor_ms, earlier))
         verdicts.append(("fixed cost, %s: at most 1.5 ms above the empty program" % encoding,
-                         fixed - floor_ms <= 1.5, "%.2f ms above" % (fixed - floor_ms)))
+                         fixed[encoding] - floor_ms <= 1.5, "%.2f ms above" % (fixed[encoding] - floor_ms)))
 
     print()
     rgb = WIDTH * 3 * LONG
     limit_kib = (rgb * 16 // 10 + 16 * MIB) // 1024
     print("Peak resident memory of the filter on %d x %d (limit 1.6 x %.1f MiB + 16 MiB = %.1f MiB), MiB"
           % (WIDTH, LONG, rgb / MIB, limit_kib / 1024))
-    print("  %-20s %-14s %14s %14s" % ("setting", "encoding", "paper saving", "saving off"))
+    print("  %-20s %-14s %14s %14s %16s %16s" % ("setting", "encoding", "paper saving", "saving off",
+                                                 "before: saving", "before: off"))
     for s in SETTINGS:
         options = OPTIONS.get(s, "Imagealgorithm=%d" % s)
         for encoding in big:
             peaks = [filter_job(work, big[encoding], options + extra)[1] for extra in ("", " PaperSaveMode=0")]
-            print("  %-20s %-14s %14.1f %14.1f" % ("%d %s" % (s, NAMES[s]), encoding, peaks[0] / 1024,
-                                                    peaks[1] / 1024))
+            earlier = ["-", "-"]
+            if BEFORE:
+                earlier = ["%.1f" % (filter_job(work, big[encoding], options + extra, BEFORE_FILTER)[1] / 1024)
+                           for extra in ("", " PaperSaveMode=0")]
+            print("  %-20s %-14s %14.1f %14.1f %16s %16s" % ("%d %s" % (s, NAMES[s]), encoding, peaks[0] / 1024,
+                                                              peaks[1] / 1024, earlier[0], earlier[1]))
             for mode, peak in zip(("paper saving on", "paper saving off"), peaks):
                 verdicts.append(("memory, setting %d, %s, %s" % (s, encoding, mode), peak <= limit_kib,
                                  "%.1f of %.1f MiB" % (peak / 1024, limit_kib / 1024)))
@@ -357,7 +455,7 @@ def print_verdicts(verdicts):
 
 
 def main():
-    for program in (ROAD, FILTER, PRINTER, RASTER):
+    for program in (ROAD, FILTER, PRINTER, RASTER) + ((BEFORE_FILTER,) if BEFORE else ()):
         need(program)
     convert = imagemagick()
     work = tempfile.mkdtemp(prefix="zorvan-compare-")

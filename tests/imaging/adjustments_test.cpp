@@ -41,7 +41,7 @@ Bytes picture(int w, int h)
 }
 
 struct Result {
-    std::unique_ptr<unsigned char[]> data;
+    ScratchBuffer<unsigned char> data;
     unsigned int width = 777, height = 777, rowBytes = 777;
     std::vector<int> at(int x, int y, int stride) const
     {

@@ -187,8 +187,9 @@ TEST(BadInput, EndsWithAnErrorLineAndADefinedStatus)
          "ERROR: Option Imagealgorithm=99 is not one of the printer's choices; using Imagealgorithm=0.\n",
          {.rawStream = colour, .options = "Density=abc Imagealgorithm=99 Brightness=1000"}},
         // A page cut inside its rows is named and not printed; the page before it is.
+        // Rows are read in bands, so the message names the band the stream ended in.
         {0,
-         "ERROR: The raster stream ended inside page 2 (7 of 8 lines read); the page was not printed.\n",
+         "ERROR: The raster stream ended inside page 2 (within lines 1 to 8 of 8); the page was not printed.\n",
          {.rawStream = page + page.substr(4, page.size() - 104)}},
     };
     for (const Case& c : cases) {
