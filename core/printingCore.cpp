@@ -107,6 +107,17 @@ void PrintSession::useSettings(const settingsThermalSensitivityPara& settings) {
 
 void PrintSession::stopMonitor() { state_->monitor.stop(); }
 
+void PrintSession::sendCancelSequence()
+{
+    state_->monitor.stop();
+    std::lock_guard<std::mutex> channel(printerChannelMutex);
+    curPagePos = 0;
+    cancelJob();
+    SendDataToBackEnd(RawData, curPagePos);
+    printerDevice().flush();
+    curPagePos = 0;
+}
+
 namespace {
 
 void writeInitialise()

@@ -122,6 +122,11 @@ public:
     // Stops the monitor before the session ends (the job's last bytes follow).
     void stopMonitor();
 
+    // After a cancelled page: stops the monitor and sends the printer's cancel
+    // sequence (600 bytes of 00, then initialise twice), which ends whatever
+    // the printer was left in.
+    void sendCancelSequence();
+
 private:
     struct State;
     std::unique_ptr<State> state_;

@@ -3,6 +3,8 @@
 #include <png.h>
 
 #include <algorithm>
+#include <csetjmp>
+#include <cstdio>
 
 namespace testsupport {
 
@@ -61,6 +63,29 @@ Gray readPng(const std::string& path)
     }
     png_image_free(&image);
     return out;
+}
+
+bool writeGrayPng(const std::string& path, const Gray& picture, int dotsPerInch)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    const bool ok = file && info && setjmp(png_jmpbuf(png)) == 0;
+    if (ok) {
+        png_init_io(png, file);
+        png_set_IHDR(png, info, picture.width, picture.height, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        const auto perMetre = static_cast<png_uint_32>(dotsPerInch * 10000.0 / 254.0 + 0.5);
+        png_set_pHYs(png, info, perMetre, perMetre, PNG_RESOLUTION_METER);
+        png_write_info(png, info);
+        for (int y = 0; y < picture.height; ++y) {
+            png_write_row(png, picture.pixels.data() + static_cast<std::size_t>(y) * picture.width);
+        }
+        png_write_end(png, nullptr);
+    }
+    png_destroy_write_struct(&png, &info);
+    if (file) std::fclose(file);
+    return ok;
 }
 
 bool writeRgbPng(const std::string& path, int width, int height, const std::function<Rgb(int x, int y)>& pixel)

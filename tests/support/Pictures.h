@@ -30,6 +30,9 @@ struct Rgb {
 // Reads any PNG as 8-bit gray; 0 x 0 when it cannot.
 Gray readPng(const std::string& path);
 
+// Writes an 8-bit gray PNG that says its resolution (pHYs).
+bool writeGrayPng(const std::string& path, const Gray& picture, int dotsPerInch);
+
 // Writes an 8-bit RGB PNG.
 bool writeRgbPng(const std::string& path, int width, int height, const std::function<Rgb(int x, int y)>& pixel);
 

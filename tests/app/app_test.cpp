@@ -1,0 +1,195 @@
+// The printer application end to end: zorvan-app on a free loopback port with
+// its state, socket and spool in the test's folder, a printer on the listening
+// simulated printer, jobs sent with the app's own `submit`. What the printer
+// gets is compared with what the filter sends for the same pixels.
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+#include "support/PrinterJob.h"
+
+namespace {
+
+using namespace testsupport;
+
+const std::string kApp = builtProgram("zorvan-app");
+// PAPPL is not instrumented: its own leaks are not ours to report.
+const std::map<std::string, std::string> kNoLeakCheck = {{"ASAN_OPTIONS", "detect_leaks=0"}};
+
+std::unique_ptr<TempDir> dir;
+pid_t server = 0, printer = 0;
+
+bool eventually(const std::function<bool()>& done, int seconds = 30)
+{
+    for (int i = 0; i < seconds * 20 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return done();
+}
+
+// A sub-command of the running server; its standard output.
+std::string app(std::vector<std::string> args)
+{
+    args.insert(args.begin(), kApp);
+    auto env = kNoLeakCheck;
+    env["ZORVAN_APP_STATE_DIR"] = dir->path();
+    return runProcess(args, {.env = env, .timeoutSeconds = 30}).out;
+}
+
+// Starts `program args` in the background, output to `log`; its pid.
+pid_t background(const std::string& program, const std::string& args, const std::string& log,
+                 const std::map<std::string, std::string>& env = {})
+{
+    const std::string line = "exec '" + program + "' " + args + " >'" + log + "' 2>&1 </dev/null & echo $!";
+    return std::atoi(runProcess({"/bin/sh", "-c", line}, {.env = env}).out.c_str());
+}
+
+int freePort()
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}};
+    socklen_t length = sizeof a;
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+// Every job's picture: a gradient between two black rows, the first and the
+// last but one, so that trimming blank rows keeps the same rows of every page.
+// (PAPPL's rendering of a PNG leaves a light row under the picture's last.)
+Gray picture(int height)
+{
+    Gray g{576, height, {}};
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < 576; ++x) g.pixels.push_back(y == height - 1 ? 255 : y == 0 || y == height - 2 ? 0 : (3 * x + 5 * y) % 256);
+    return g;
+}
+
+// The picture as a PWG raster page in sGray (255 is white), ending after `rows` rows.
+void writePwg(const std::string& path, const Gray& g, int rows)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
+    cups_page_header2_t h;
+    cupsRasterInitPWGHeader(&h, pwgMediaForPWG("oe_roll80-100mm_72.08x100mm"), "sgray_8", 203, 203, "one-sided",
+                            nullptr);
+    h.cupsHeight = static_cast<unsigned>(g.height);
+    h.PageSize[1] = static_cast<unsigned>(g.height * 72 / 203);
+    cupsRasterWriteHeader2(raster, &h);
+    for (int y = 0; y < rows; ++y)
+        cupsRasterWritePixels(raster, const_cast<unsigned char*>(&g.pixels[static_cast<std::size_t>(y) * 576]), 576);
+    cupsRasterClose(raster);
+    ::close(fd);
+}
+
+// What the printer made of the connections that printed something (the
+// status queries of an idle printer come on connections of their own), oldest first.
+std::vector<PrinterRun> printed()
+{
+    std::map<int, PrinterRun> byNumber;
+    for (const auto& entry : std::filesystem::directory_iterator(dir->file("printer"))) {
+        PrinterRun run;
+        run.listing = readFile(entry.path().string() + "/listing.txt");
+        run.paper = readPng(entry.path().string() + "/paper.png");
+        if (run.listing.find("raster #") != std::string::npos)
+            byNumber[std::atoi(entry.path().filename().string().c_str() + 4)] = run;
+    }
+    std::vector<PrinterRun> runs;
+    for (const auto& [number, run] : byNumber) runs.push_back(run);
+    return runs;
+}
+
+// Submits `file`; the job's id.
+std::string submit(const std::string& file, const std::vector<std::string>& options = {})
+{
+    std::vector<std::string> args = {"submit", "-d", "zp"};
+    for (const std::string& o : options) args.insert(args.end(), {"-o", o});
+    args.push_back(file);
+    const std::string said = app(args);  // "zp-N"
+    EXPECT_TRUE(said.starts_with("zp-")) << said;
+    return said.substr(3, said.find_first_of("\n") - 3);
+}
+
+std::string jobState(const std::string& id)
+{
+    std::istringstream jobs(app({"jobs", "-d", "zp"}));
+    for (std::string number, state, rest; jobs >> number >> state && std::getline(jobs, rest);)
+        if (number == id) return state;
+    return "";
+}
+
+class App : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!std::filesystem::exists(kApp)) return;
+        dir = std::make_unique<TempDir>();
+        writeFile(dir->file("status"), "ready\n");
+        printer = background(builtProgram("zorvan-printer"),
+                             "--listen 127.0.0.1:0 --speed 0 --timeout 120 --out '" + dir->file("printer") +
+                                 "' --status-file '" + dir->file("status") + "'",
+                             dir->file("printer.port"));
+        const int port = freePort();
+        auto env = kNoLeakCheck;
+        env["ZORVAN_APP_STATE_DIR"] = dir->path();
+        env["ZORVAN_TEST_WAIT_MS"] = "20";
+        server = background(kApp, "server -o server-port=" + std::to_string(port) + " -o log-level=debug",
+                            dir->file("server.out"), env);
+        eventually([] { return readFile(dir->file("printer.port")).find('\n') != std::string::npos; });
+        eventually([] { return std::filesystem::exists(dir->file("zorvan-app.sock")); });
+        const std::string printerPort = readFile(dir->file("printer.port"));
+        app({"add", "-d", "zp", "-m", "zorvan_80mm", "-v",
+             "socket://127.0.0.1:" + printerPort.substr(0, printerPort.find('\n'))});
+    }
+    static void TearDownTestSuite()
+    {
+        // The server's own shutdown takes seconds; SIGTERM stops it at once.
+        if (server > 0) ::kill(server, SIGTERM);
+        if (printer > 0) ::kill(printer, SIGTERM);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        dir.reset();
+    }
+    void SetUp() override
+    {
+        if (!std::filesystem::exists(kApp)) GTEST_SKIP() << "zorvan-app was not built (PAPPL's libpappl-dev missing)";
+    }
+};
+
+}  // namespace
+
+// A PNG (rendered by PAPPL) and a PWG raster page (passed as sent) print the
+// picture: the printer gets the filter's per-copy sequence for the same
+// pixels and settings, and the same dots.
+TEST_F(App, PicturesPrintAsTheFilterPrintsThem)
+{
+    const Gray g = picture(300);
+    ASSERT_TRUE(writeGrayPng(dir->file("picture.png"), g, 203));
+    writePwg(dir->file("picture.pwg"), g, g.height);
+    // PAPPL centres the picture on the 200 mm page: paper saving trims both ends.
+    const std::vector<std::string> settings = {"zorvan-paper-saving=top-and-bottom", "zorvan-blank-bottom=0",
+                                               "print-darkness=33"};
+    const PrinterRun filter = runJob({.pages = {rasterPage(576, 300, 8, 3, [&](unsigned x, unsigned y) {
+                                          return 255u - g.at(static_cast<int>(x), static_cast<int>(y));
+                                      })},
+                                      .options = "PaperSaveMode=3 EndBlank=0 Density=6"});
+    ASSERT_EQ(filter.proc.exitStatus, 0) << filter.log();
+    for (const char* file : {"picture.png", "picture.pwg"}) {
+        SCOPED_TRACE(file);
+        const std::size_t before = printed().size();
+        const std::string id = submit(dir->file(file), settings);
+        EXPECT_TRUE(eventually([&] { return jobState(id) == "completed"; })) << jobState(id);
+        ASSERT_TRUE(eventually([&] { return printed().size() == before + 1; }));
+        EXPECT_EQ(printed().back().commands(), filter.commands());
+        EXPECT_EQ(printed().back().paperBytes(), filter.paperBytes());
+        EXPECT_NE(filter.commands().find("1D 83 06"), std::string::npos);  // print-darkness 50 is density 6
+    }
+}

@@ -1,0 +1,219 @@
+#include "tools/zorvan-app/appDevice.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "core/filterWait.h"
+
+namespace {
+
+// PAPPL reads a device with a limit of its own (ten seconds on a socket);
+// the core's shorter limits need the connection itself. PAPPL's socket
+// device keeps it as the first field of its data; it is used only when it
+// is a connected socket.
+int deviceSocket(pappl_device_t* device, pappl_printer_t* printer)
+{
+    const char* uri = papplPrinterGetDeviceURI(printer);
+    if (uri == nullptr || std::strncmp(uri, "socket://", 9) != 0) {
+        return -1;
+    }
+    const int* data = static_cast<const int*>(papplDeviceGetData(device));
+    if (data == nullptr) {
+        return -1;
+    }
+    struct stat st {};
+    sockaddr_storage peer{};
+    socklen_t peerLength = sizeof peer;
+    if (::fstat(*data, &st) != 0 || !S_ISSOCK(st.st_mode) ||
+        ::getpeername(*data, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) {
+        return -1;
+    }
+    return *data;
+}
+
+// The reasons last told per printer. Not read back from PAPPL: its getter
+// calls the status callback, which reports here.
+std::mutex toldMutex;
+std::map<pappl_printer_t*, pappl_preason_t> toldReasons;
+
+}  // namespace
+
+AppDevice::AppDevice(pappl_printer_t* printer, pappl_job_t* job, pappl_device_t* device)
+    : printer_(printer), job_(job), device_(device), socket_(deviceSocket(device, printer))
+{
+}
+
+void AppDevice::write(std::span<const unsigned char> bytes)
+{
+    if (!bytes.empty()) {
+        papplDeviceWrite(device_, bytes.data(), bytes.size());
+    }
+}
+
+void AppDevice::flush() { papplDeviceFlush(device_); }
+
+int AppDevice::waitReadable(long long ms)
+{
+    if (socket_ < 0) {
+        return 1;  // PAPPL's own read waits
+    }
+    pollfd p{socket_, POLLIN, 0};
+    return ::poll(&p, 1, static_cast<int>(ms));
+}
+
+long AppDevice::readReply(unsigned char* buffer, std::size_t length, double periods)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(periodsToMs(periods));
+    for (;;) {
+        // Bytes before a reply's 10 are stray.
+        std::size_t start = 0;
+        while (start < pendingCount_ && pending_[start] != 0x10) {
+            ++start;
+        }
+        std::memmove(pending_, pending_ + start, pendingCount_ - start);
+        pendingCount_ -= start;
+        if (pendingCount_ >= length) {
+            std::memcpy(buffer, pending_, length);
+            std::memmove(pending_, pending_ + length, pendingCount_ - length);
+            pendingCount_ -= length;
+            return static_cast<long>(length);
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const int ready = waitReadable(left > 0 ? left : 0);
+        if (ready < 0) {
+            return -1;
+        }
+        if (ready == 0) {
+            return 0;
+        }
+        const ssize_t count = papplDeviceRead(device_, pending_ + pendingCount_, sizeof pending_ - pendingCount_);
+        if (count <= 0) {
+            return 0;
+        }
+        pendingCount_ += static_cast<std::size_t>(count);
+    }
+}
+
+long AppDevice::drain()
+{
+    long total = static_cast<long>(pendingCount_);
+    pendingCount_ = 0;
+    // Without the connection nothing can be read without waiting.
+    while (socket_ >= 0 && waitReadable(0) > 0) {
+        unsigned char scrap[64];
+        const ssize_t count = papplDeviceRead(device_, scrap, sizeof scrap);
+        if (count <= 0) {
+            break;
+        }
+        total += count;
+    }
+    return total;
+}
+
+bool AppDevice::cancelled()
+{
+    if (job_ != nullptr && papplJobIsCanceled(job_) && !isCancelRequested()) {
+        // Every wait of the core ends early on the cancel request.
+        requestCancel();
+    }
+    return isCancelRequested();
+}
+
+void AppDevice::message(const char* line)
+{
+    pappl_loglevel_t level = PAPPL_LOGLEVEL_DEBUG;
+    const char* text = line;
+    if (std::strncmp(line, "ERROR: ", 7) == 0) {
+        level = PAPPL_LOGLEVEL_ERROR;
+        text = line + 7;
+        lastError_ = text;
+        while (!lastError_.empty() && lastError_.back() == '\n') {
+            lastError_.pop_back();
+        }
+    } else if (std::strncmp(line, "INFO: ", 6) == 0) {
+        level = PAPPL_LOGLEVEL_INFO;
+        text = line + 6;
+    } else if (std::strncmp(line, "DEBUG: ", 7) == 0) {
+        text = line + 7;
+    }
+    std::string trimmed(text);
+    while (!trimmed.empty() && trimmed.back() == '\n') {
+        trimmed.pop_back();
+    }
+    if (job_ != nullptr) {
+        papplLogJob(job_, level, "%s", trimmed.c_str());
+        if (level == PAPPL_LOGLEVEL_ERROR) {
+            papplJobSetMessage(job_, "%s", trimmed.c_str());
+        }
+    } else {
+        papplLogPrinter(printer_, level, "%s", trimmed.c_str());
+    }
+}
+
+void AppDevice::condition(const PrinterConditions& conditions) { reportConditions(printer_, job_, conditions); }
+
+void reportConditions(pappl_printer_t* printer, pappl_job_t* job, const PrinterConditions& c)
+{
+    constexpr pappl_preason_t owned =
+        PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_COVER_OPEN | PAPPL_PREASON_OFFLINE | PAPPL_PREASON_OTHER;
+    pappl_preason_t present = PAPPL_PREASON_NONE;
+    const char* why = nullptr;
+    if (c.count <= 0) {
+        if (c.from == PrinterConditions::From::Copy) {
+            return;  // a copy's acknowledgement still to come says nothing yet
+        }
+        present = PAPPL_PREASON_OFFLINE;
+        why = "The printer does not answer; check that it is on and connected.";
+    } else if (c.valid && c.count >= 4) {
+        present |= c.paperOut ? PAPPL_PREASON_MEDIA_EMPTY : 0;
+        present |= c.coverOpen ? PAPPL_PREASON_COVER_OPEN : 0;
+        present |= (c.overheating || c.skewed) ? PAPPL_PREASON_OTHER : 0;
+        if (c.overheating) {
+            why = "The print head is too hot; printing resumes once it has cooled down.";
+        } else if (c.skewed) {
+            why = "The paper is skewed; straighten the roll.";
+        } else if (c.paperOut) {
+            why = "The printer is out of paper.";
+        } else if (c.coverOpen) {
+            why = "The printer cover is open.";
+        }
+    } else {
+        return;  // a reply that does not carry a status byte
+    }
+    bool changed = false;
+    {
+        std::lock_guard<std::mutex> lock(toldMutex);
+        auto told = toldReasons.find(printer);
+        changed = told == toldReasons.end() || told->second != present;
+        toldReasons[printer] = present;
+    }
+    if (changed) {
+        papplPrinterSetReasons(printer, present, owned & ~present);
+        // PAPPL 1.3 has no printer-state-message of the app's own: the log and
+        // the waiting job's message say which condition 'other' stands for.
+        if (why != nullptr) {
+            papplLogPrinter(printer, PAPPL_LOGLEVEL_WARN, "%s", why);
+        }
+        pappl_supply_t roll{};
+        roll.color = PAPPL_SUPPLY_COLOR_NO_COLOR;
+        std::strncpy(roll.description, "Paper roll", sizeof roll.description - 1);
+        roll.is_consumed = true;
+        roll.level = c.count > 0 ? (c.paperOut ? 0 : 100) : -1;
+        roll.type = PAPPL_SUPPLY_TYPE_OTHER;
+        papplPrinterSetSupplies(printer, 1, &roll);
+    }
+    if (job != nullptr) {
+        if (why != nullptr) {
+            papplJobSetMessage(job, "%s", why);
+        } else if (changed) {
+            papplJobSetMessage(job, "Printing.");
+        }
+    }
+}
