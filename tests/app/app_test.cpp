@@ -80,7 +80,7 @@ void writePwg(const std::string& path, const Gray& g, int rows)
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
     cups_page_header2_t h;
-    cupsRasterInitPWGHeader(&h, pwgMediaForPWG("oe_roll80-100mm_72.08x100mm"), "sgray_8", 203, 203, "one-sided",
+    cupsRasterInitPWGHeader(&h, pwgMediaForPWG("om_roll80-100mm_72.08x100mm"), "sgray_8", 203, 203, "one-sided",
                             nullptr);
     h.cupsHeight = static_cast<unsigned>(g.height);
     h.PageSize[1] = static_cast<unsigned>(g.height * 72 / 203);

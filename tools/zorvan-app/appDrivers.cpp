@@ -12,15 +12,16 @@ namespace {
 // Widths: PAPPL truncates width × 203 / 2540 to whole dots, so 72.08 mm is
 // the narrowest width that still gives 576 dots (72.07 gives 575) and 48.05
 // mm the narrowest for 384. Lengths as in the PPD; the name part of each PWG
-// name carries no dot, as PWG self-describing names require.
+// name carries no dot, as PWG self-describing names require, and metric
+// sizes take the class "om" ("oe" is for sizes in inches).
 const PrinterModel models[] = {
     {"zorvan_80mm", "Zorvan 80 mm Thermal Printer", 576, 7208,
-     {"oe_roll80-100mm_72.08x100mm", "oe_roll80-150mm_72.08x150mm", "oe_roll80-200mm_72.08x200mm",
-      "oe_roll80-297mm_72.08x297mm", "oe_roll80-600mm_72.08x600mm", "roll_min_25x25mm",
+     {"om_roll80-100mm_72.08x100mm", "om_roll80-150mm_72.08x150mm", "om_roll80-200mm_72.08x200mm",
+      "om_roll80-297mm_72.08x297mm", "om_roll80-600mm_72.08x600mm", "roll_min_25x25mm",
       "roll_max_72.08x3000mm"}},
     {"zorvan_58mm", "Zorvan 58 mm Thermal Printer", 384, 4805,
-     {"oe_roll58-100mm_48.05x100mm", "oe_roll58-150mm_48.05x150mm", "oe_roll58-200mm_48.05x200mm",
-      "oe_roll58-297mm_48.05x297mm", "oe_roll58-600mm_48.05x600mm", "roll_min_25x25mm",
+     {"om_roll58-100mm_48.05x100mm", "om_roll58-150mm_48.05x150mm", "om_roll58-200mm_48.05x200mm",
+      "om_roll58-297mm_48.05x297mm", "om_roll58-600mm_48.05x600mm", "roll_min_25x25mm",
       "roll_max_48.05x3000mm"}},
 };
 
