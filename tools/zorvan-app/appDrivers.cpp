@@ -121,6 +121,10 @@ bool zorvanDriver(pappl_system_t* system, const char* driverName, const char*, c
 
     *attrs = ippNew();
     addSettingAttributes(*data, *attrs);
+    // Answers PAPPL leaves out, which IPP Everywhere clients ask for: Validate-Job
+    // proposes no preferred values, and a one-sided printer has no back side to turn.
+    ippAddBoolean(*attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+    ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr, "normal");
     return true;
 }
 
