@@ -160,6 +160,22 @@ TEST_F(Driverless, IppEverywhereSuitePassesAllPapplOffers)
     EXPECT_GE(counts["PASS"], 30) << r.out << r.err;
 }
 
+// A document typed on arrival that the app cannot print (a PDF sent as
+// application/octet-stream, as a raw queue sends it) fails its job, not the server.
+TEST_F(Driverless, UnprintableTypedDocumentFailsItsJobOnly)
+{
+    if (::access("/usr/bin/ipptool", X_OK) != 0) GTEST_SKIP() << "ipptool missing (Debian: cups-ipp-utils)";
+    const auto ipptool = [](std::vector<std::string> args) {
+        args.insert(args.begin(), {"/usr/bin/ipptool", "-T", "10", "-t"});
+        return runProcess(args).exitStatus;
+    };
+    EXPECT_EQ(ipptool({"-d", "filetype=application/octet-stream", "-f", sourcePath("samples/receipt-doc.pdf"), uri,
+                       "print-job.test"}), 0);
+    const auto jobs = [] { return runProcess({kApp, "jobs", "-d", "zp"}, {.env = {{"ZORVAN_APP_STATE_DIR", dir + "/app"}}}).out; };
+    EXPECT_TRUE(eventually([&] { return jobs().find("aborted") != std::string::npos; }, 10)) << jobs();
+    EXPECT_EQ(ipptool({uri, "get-printer-attributes.test"}), 0);
+}
+
 // The receipt's text on paper: the reference's solid blocks black, its blank ones (with a
 // margin) blank, the content as high; the paper's content aligned on the reference's top.
 void holdsTheText(const Gray& paper, const Gray& ref)
