@@ -44,12 +44,26 @@ std::string app(std::vector<std::string> args)
     return runProcess(args, {.env = env, .timeoutSeconds = 30}).out;
 }
 
-// Starts `program args` in the background, output to `log`; its pid.
-pid_t background(const std::string& program, const std::string& args, const std::string& log,
+// Starts `argv` in the background, output to `log`; its pid. At most for
+// five minutes, should the test die before it stops it (in the foreground
+// mode of timeout, which passes signals to the program alone).
+pid_t background(std::vector<std::string> argv, const std::string& log,
                  const std::map<std::string, std::string>& env = {})
 {
-    const std::string line = "exec '" + program + "' " + args + " >'" + log + "' 2>&1 </dev/null & echo $!";
-    return std::atoi(runProcess({"/bin/sh", "-c", line}, {.env = env}).out.c_str());
+    const char* script = "log=$1; shift; { if command -v timeout >/dev/null; then exec timeout --foreground 300 \"$@\"; "
+                         "else exec \"$@\"; fi; } >\"$log\" 2>&1 </dev/null & echo $!";
+    argv.insert(argv.begin(), {"/bin/sh", "-c", script, "sh", log});
+    return std::atoi(runProcess(argv, {.env = env}).out.c_str());
+}
+
+// Whether the process runs (neither gone nor a zombie); where there is no
+// /proc, whether it exists.
+bool running(pid_t pid)
+{
+    if (pid <= 0 || ::kill(pid, 0) != 0) return false;
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t end = stat.rfind(')');
+    return end == std::string::npos || end + 2 >= stat.size() || stat[end + 2] != 'Z';
 }
 
 int freePort()
@@ -100,6 +114,7 @@ std::vector<PrinterRun> printed()
         PrinterRun run;
         run.listing = readFile(entry.path().string() + "/listing.txt");
         run.paper = readPng(entry.path().string() + "/paper.png");
+        run.summary = readKeyValues(entry.path().string() + "/summary.txt");
         if (run.listing.find("raster #") != std::string::npos)
             byNumber[std::atoi(entry.path().filename().string().c_str() + 4)] = run;
     }
@@ -119,6 +134,9 @@ std::string submit(const std::string& file, const std::vector<std::string>& opti
     return said.substr(3, said.find_first_of("\n") - 3);
 }
 
+// The server's log, with what PAPPL has rotated out of it.
+std::string serverLog() { return readFile(dir->file("zorvan-app.log.O")) + readFile(dir->file("zorvan-app.log")); }
+
 std::string jobState(const std::string& id)
 {
     std::istringstream jobs(app({"jobs", "-d", "zp"}));
@@ -134,15 +152,16 @@ protected:
         if (!std::filesystem::exists(kApp)) return;
         dir = std::make_unique<TempDir>();
         writeFile(dir->file("status"), "ready\n");
-        printer = background(builtProgram("zorvan-printer"),
-                             "--listen 127.0.0.1:0 --speed 0 --timeout 120 --out '" + dir->file("printer") +
-                                 "' --status-file '" + dir->file("status") + "'",
+        printer = background({builtProgram("zorvan-printer"), "--listen", "127.0.0.1:0", "--speed", "500", "--out",
+                              dir->file("printer"), "--status-file", dir->file("status")},
                              dir->file("printer.port"));
         const int port = freePort();
         auto env = kNoLeakCheck;
         env["ZORVAN_APP_STATE_DIR"] = dir->path();
-        env["ZORVAN_TEST_WAIT_MS"] = "20";
-        server = background(kApp, "server -o server-port=" + std::to_string(port) + " -o log-level=debug",
+        // Periods of 100 ms: a copy's acknowledgement may take 10 periods plus
+        // 2 ms per row at full length; the printer prints at 500 mm/s.
+        env["ZORVAN_TEST_WAIT_MS"] = "100";
+        server = background({kApp, "server", "-o", "server-port=" + std::to_string(port), "-o", "log-level=debug"},
                             dir->file("server.out"), env);
         eventually([] { return readFile(dir->file("printer.port")).find('\n') != std::string::npos; });
         eventually([] { return std::filesystem::exists(dir->file("zorvan-app.sock")); });
@@ -155,7 +174,8 @@ protected:
         // The server's own shutdown takes seconds; SIGTERM stops it at once.
         if (server > 0) ::kill(server, SIGTERM);
         if (printer > 0) ::kill(printer, SIGTERM);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // They write their last files into the folder before they go.
+        eventually([] { return !running(server) && !running(printer); }, 20);
         dir.reset();
     }
     void SetUp() override
@@ -174,9 +194,9 @@ TEST_F(App, PicturesPrintAsTheFilterPrintsThem)
     const Gray g = picture(300);
     ASSERT_TRUE(writeGrayPng(dir->file("picture.png"), g, 203));
     writePwg(dir->file("picture.pwg"), g, g.height);
-    // PAPPL centres the picture on the 200 mm page: paper saving trims both ends.
-    const std::vector<std::string> settings = {"zorvan-paper-saving=top-and-bottom", "zorvan-blank-bottom=0",
-                                               "print-darkness=33"};
+    // PAPPL centres the picture on the 200 mm page: paper saving, set as the
+    // printer's default, trims both ends; the job asks for its darkness.
+    app({"modify", "-d", "zp", "-o", "zorvan-paper-saving-default=top-and-bottom", "-o", "zorvan-blank-bottom-default=0"});
     const PrinterRun filter = runJob({.pages = {rasterPage(576, 300, 8, 3, [&](unsigned x, unsigned y) {
                                           return 255u - g.at(static_cast<int>(x), static_cast<int>(y));
                                       })},
@@ -185,11 +205,71 @@ TEST_F(App, PicturesPrintAsTheFilterPrintsThem)
     for (const char* file : {"picture.png", "picture.pwg"}) {
         SCOPED_TRACE(file);
         const std::size_t before = printed().size();
-        const std::string id = submit(dir->file(file), settings);
+        const std::string id = submit(dir->file(file), {"print-darkness=33"});
         EXPECT_TRUE(eventually([&] { return jobState(id) == "completed"; })) << jobState(id);
         ASSERT_TRUE(eventually([&] { return printed().size() == before + 1; }));
         EXPECT_EQ(printed().back().commands(), filter.commands());
         EXPECT_EQ(printed().back().paperBytes(), filter.paperBytes());
         EXPECT_NE(filter.commands().find("1D 83 06"), std::string::npos);  // print-darkness 50 is density 6
+    }
+}
+
+// Out of paper: the printer's reasons say so while the job waits, and the job
+// prints once paper is loaded.
+TEST_F(App, PaperOutHoldsTheJobUntilPaperIsLoaded)
+{
+    // A PNG: PAPPL takes the whole document before printing, so `submit`
+    // returns (a raster stream is printed while it arrives).
+    ASSERT_TRUE(writeGrayPng(dir->file("paper-out.png"), picture(100), 203));
+    writeFile(dir->file("status"), "paperout\n");
+    const std::size_t before = printed().size();
+    const std::string id = submit(dir->file("paper-out.png"));
+    EXPECT_TRUE(eventually([&] { return app({"status", "-d", "zp"}).find("media-empty") != std::string::npos; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(jobState(id), "processing");
+    EXPECT_EQ(printed().size(), before);
+    writeFile(dir->file("status"), "ready\n");
+    EXPECT_TRUE(eventually([&] { return jobState(id) == "completed"; })) << jobState(id);
+    EXPECT_TRUE(eventually([&] { return printed().size() == before + 1; }));
+    EXPECT_EQ(app({"status", "-d", "zp"}).find("media-empty"), std::string::npos);
+}
+
+// A job that ends early ends alone: a truncated document fails its job with a
+// message, a job cancelled while its page prints leaves no command short, and
+// the next job prints.
+TEST_F(App, AJobThatEndsEarlyEndsAlone)
+{
+    struct Case {
+        const char* name;  // a truncated PWG raster stream; a long PNG on a 600 mm page
+        int height, rowsSent;
+        bool cancel;
+        const char* state;
+        const char* logged;
+    };
+    for (const Case& c : {Case{"truncated", 400, 150, false, "aborted", "The document ended inside page 1"},
+                          Case{"cancelled", 4700, 4700, true, "canceled", "Job cancelled."}}) {
+        SCOPED_TRACE(c.name);
+        const std::size_t before = printed().size();
+        std::string id;
+        if (c.cancel) {
+            ASSERT_TRUE(writeGrayPng(dir->file("long.png"), picture(c.height), 203));
+            id = submit(dir->file("long.png"), {"media=om_roll80-600mm_72.08x600mm"});
+            // The page is out and printing (590 mm at 500 mm/s) when the cancel comes.
+            EXPECT_TRUE(eventually([&] { return serverLog().find("[Job " + id + "] 710 i = 0") != std::string::npos; }));
+            app({"cancel", "-d", "zp", "-j", id});
+        } else {
+            writePwg(dir->file("truncated.pwg"), picture(c.height), c.rowsSent);
+            id = submit(dir->file("truncated.pwg"));
+        }
+        EXPECT_TRUE(eventually([&] { return jobState(id) == c.state; })) << jobState(id);
+        EXPECT_NE(serverLog().find(c.logged), std::string::npos);
+        writePwg(dir->file("next.pwg"), picture(100), 100);
+        const std::string next = submit(dir->file("next.pwg"));
+        EXPECT_TRUE(eventually([&] { return jobState(next) == "completed"; })) << jobState(next);
+        ASSERT_TRUE(eventually([&] { return printed().size() == before + (c.cancel ? 2 : 1); }));
+        for (std::size_t i = before; i < printed().size(); ++i) {
+            EXPECT_EQ(printed()[i].summary["unfinished_raster"], "no") << printed()[i].listing;
+            EXPECT_EQ(printed()[i].summary["unfinished_command"], "no") << printed()[i].listing;
+        }
     }
 }

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -63,8 +64,16 @@ int AppDevice::waitReadable(long long ms)
     if (socket_ < 0) {
         return 1;  // PAPPL's own read waits
     }
-    pollfd p{socket_, POLLIN, 0};
-    return ::poll(&p, 1, static_cast<int>(ms));
+    // In slices, so that a cancel ends the wait for a reply.
+    for (;;) {
+        pollfd p{socket_, POLLIN, 0};
+        const long long slice = std::min(ms, 20LL);
+        const int ready = ::poll(&p, 1, static_cast<int>(slice));
+        ms -= slice;
+        if (ready != 0 || ms <= 0 || cancelled()) {
+            return ready;
+        }
+    }
 }
 
 long AppDevice::readReply(unsigned char* buffer, std::size_t length, double periods)

@@ -121,7 +121,7 @@ bool appStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
     current->bytesPerLine = h.cupsWidth * current->channels;
     current->rows.assign(static_cast<std::size_t>(current->bytesPerLine) * h.cupsHeight, 0);
     current->rowsWritten = 0;
-    current->pageNumber = static_cast<int>(page) + 1;
+    current->pageNumber = std::max(1, static_cast<int>(page));  // PAPPL counts from 1
     return true;
 }
 
@@ -185,7 +185,7 @@ bool appEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* d
     clearCancel();
     AppDevice appDevice(printer, job, device);
     PrintSession session(appDevice);
-    session.useSettings(jobSettings(*options));
+    session.useSettings(jobSettings(*options, printer));
     const PageResult result = session.printPage(page, readRow, pageBuffer.data());
     switch (result) {
     case PageResult::Done:

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <string>
 
 namespace {
@@ -129,8 +130,12 @@ int densityLevel(int darknessConfigured, int printDarkness)
     return 1 + (darkness * 6 + 50) / 100;
 }
 
-settingsThermalSensitivityPara jobSettings(const pappl_pr_options_t& options)
+settingsThermalSensitivityPara jobSettings(const pappl_pr_options_t& options, pappl_printer_t* printer)
 {
+    struct IppDeleter {
+        void operator()(ipp_t* ipp) const { ippDelete(ipp); }
+    };
+    const std::unique_ptr<ipp_t, IppDeleter> defaults(papplPrinterGetDriverAttributes(printer));
     // What the app does not offer: the PPD's defaults.
     settingsThermalSensitivityPara result = {};
     result.MediaTypeSet = 0;
@@ -141,7 +146,16 @@ settingsThermalSensitivityPara jobSettings(const pappl_pr_options_t& options)
     result.VerticalOffset = 0;
     result.Density = densityLevel(options.darkness_configured, options.print_darkness);
     for (const Setting& s : settings) {
-        result.*s.field = valueOf(s, cupsGetOption(s.name, options.num_vendor, options.vendor));
+        const char* text = cupsGetOption(s.name, options.num_vendor, options.vendor);
+        char byDefault[256] = "";
+        if (text == nullptr) {
+            const std::string name = std::string(s.name) + "-default";
+            if (ipp_attribute_t* attr = ippFindAttribute(defaults.get(), name.c_str(), IPP_TAG_ZERO)) {
+                ippAttributeString(attr, byDefault, sizeof byDefault);
+                text = byDefault;
+            }
+        }
+        result.*s.field = valueOf(s, text);
     }
     return result;
 }

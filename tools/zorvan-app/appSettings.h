@@ -12,9 +12,10 @@
 // names them in `data`.
 void addSettingAttributes(pappl_pr_driver_data_t& data, ipp_t* attrs);
 
-// The job's settings record: its vendor options (or the printer's defaults)
-// and its darkness; what IPP does not offer keeps the PPD's default.
-settingsThermalSensitivityPara jobSettings(const pappl_pr_options_t& options);
+// The job's settings record: its vendor options, else the printer's defaults
+// (PAPPL 1.3 hands a job only the vendor attributes it names), and its
+// darkness; what IPP does not offer keeps the PPD's default.
+settingsThermalSensitivityPara jobSettings(const pappl_pr_options_t& options, pappl_printer_t* printer);
 
 // Density level 1 (lightest) to 7 (darkest) of a configured darkness (0-100)
 // shifted by a job's print-darkness (-100 to 100).
