@@ -125,20 +125,17 @@ protected:
     }
 };
 
-// What PAPPL 1.3 cannot offer, by test and attribute (the README says why).
-const std::set<std::pair<std::string, std::string>> kPapplCannot = {
-    // To a loopback client it gives no ipps URI, yet lists tls in uri-security-supported.
-    {"RFC 8011 section 4.2.5: Get-Printer-Attributes Operation (default)", "printer-uri-supported"},
-    {"RFC 8011 section 4.2.5: Get-Printer-Attributes Operation (default)", "uri-security-supported"},
-    // A job held on creation is answered without job-state-reasons.
-    {"Print-Job with job-hold-until", "job-state-reasons"},
-    // No page overrides, no rendering intents, and identify actions only for a printer
-    // that can show, flash or sound something (this one cannot).
-    {"PWG 5100.14 section 5.1/5.2 - Required Operations and Attributes", "overrides-supported"},
-    {"PWG 5100.14 section 5.1/5.2 - Required Operations and Attributes", "print-rendering-intent-default"},
-    {"PWG 5100.14 section 5.1/5.2 - Required Operations and Attributes", "print-rendering-intent-supported"},
-    {"PWG 5100.14 section 5.1/5.2 - Required Operations and Attributes", "identify-actions-default"},
-    {"PWG 5100.14 section 5.1/5.2 - Required Operations and Attributes", "identify-actions-supported"},
+// What PAPPL 1.3 cannot offer, by test and attribute (the README says why): to a loopback
+// client an ipps URI, though it lists tls in uri-security-supported; the state reasons of
+// a job held on creation; page overrides; rendering intents; identify actions for a
+// printer that cannot show, flash or sound anything.
+const std::map<std::string, std::set<std::string>> kPapplCannot = {
+    {"RFC 8011 section 4.2.5: Get-Printer-Attributes Operation (default)",
+     {"printer-uri-supported", "uri-security-supported"}},
+    {"Print-Job with job-hold-until", {"job-state-reasons"}},
+    {"PWG 5100.14 section 5.1/5.2 - Required Operations and Attributes",
+     {"overrides-supported", "print-rendering-intent-default", "print-rendering-intent-supported",
+      "identify-actions-default", "identify-actions-supported"}},
 };
 
 TEST_F(Driverless, IppEverywhereSuitePassesAllPapplOffers)
@@ -155,16 +152,17 @@ TEST_F(Driverless, IppEverywhereSuitePassesAllPapplOffers)
         std::ifstream in(test.path());
         std::smatch m;
         for (std::string line; std::getline(in, line);)
-            if (std::regex_search(line, m, named) && !fs::exists(suite + "/" + m[1].str())) {
-                fs::create_directories(fs::path(suite + "/" + m[1].str()).parent_path());
+            if (std::regex_search(line, m, named) && !fs::exists(fs::path(suite) / m[1].str())) {
+                fs::create_directories((fs::path(suite) / m[1].str()).parent_path());
                 writeFile(suite + "/" + m[1].str(), "placeholder\n");
             }
     }
     fs::copy_file(sourcePath("samples/receipt.png"), suite + "/receipt.png");
     // printer-up-time must be above 0: not in the server's first second.
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    const auto r = runProcess({"/bin/sh", "-c", "cd \"$0\" && exec ipptool -I -t -T 30 -f receipt.png \"$1\" ipp-everywhere.test",
-                               suite, uri},
+    // Named files are found next to the test file.
+    const auto r = runProcess({"/usr/bin/ipptool", "-I", "-t", "-T", "30", "-f", suite + "/receipt.png", uri,
+                               suite + "/ipp-everywhere.test"},
                               {.timeoutSeconds = 300});
     // "    NAME  [PASS]"; under a failure, what went wrong ("EXPECTED: attribute ...", or
     // a fault such as a duplicate attribute) among what came (GOT:, values).
@@ -179,7 +177,8 @@ TEST_F(Driverless, IppEverywhereSuitePassesAllPapplOffers)
             ++counts[m[2]];
             failing = m[2] == "FAIL" ? m[1].str() : "";
         } else if (!failing.empty() && line.starts_with("        ") && !std::regex_search(line, came)) {
-            const bool cannot = std::regex_search(line, m, expected) && kPapplCannot.count({failing, m[1]});
+            const bool cannot = std::regex_search(line, m, expected) && kPapplCannot.count(failing) &&
+                                kPapplCannot.at(failing).count(m[1]);
             EXPECT_TRUE(cannot) << failing << ": " << line.substr(0, 160);
         }
     }
