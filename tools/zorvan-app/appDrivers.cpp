@@ -12,7 +12,8 @@ namespace {
 // Widths: PAPPL truncates width × 203 / 2540 to whole dots, so 72.08 mm is
 // the narrowest width that still gives 576 dots (72.07 gives 575) and 48.05
 // mm the narrowest for 384. Lengths as in the PPD; the name part of each PWG
-// name carries no dot, as PWG self-describing names require.
+// name carries no dot, as PWG self-describing names require, and metric
+// sizes take the class "om" ("oe" is for sizes in inches).
 const PrinterModel models[] = {
     {"zorvan_80mm", "Zorvan 80 mm Thermal Printer", 576, 7208,
      {"om_roll80-100mm_72.08x100mm", "om_roll80-150mm_72.08x150mm", "om_roll80-200mm_72.08x200mm",
@@ -68,6 +69,10 @@ bool zorvanDriver(pappl_system_t* system, const char* driverName, const char*, c
 
     std::strncpy(data->make_and_model, model->description, sizeof data->make_and_model - 1);
     data->kind = PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL;
+    // The printer's own command stream, sent as it is. PAPPL 1.3 needs a native
+    // format: without one, a document it types but cannot convert (a PDF sent as
+    // application/octet-stream) crashes the server instead of failing its job.
+    data->format = "application/vnd.zorvan-escpos";
     data->ppm = 10;
     data->has_supplies = true;
     data->orient_default = IPP_ORIENT_PORTRAIT;
@@ -120,6 +125,10 @@ bool zorvanDriver(pappl_system_t* system, const char* driverName, const char*, c
 
     *attrs = ippNew();
     addSettingAttributes(*data, *attrs);
+    // Answers PAPPL leaves out, which IPP Everywhere clients ask for: Validate-Job
+    // proposes no preferred values, and a one-sided printer has no back side to turn.
+    ippAddBoolean(*attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+    ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr, "normal");
     return true;
 }
 
