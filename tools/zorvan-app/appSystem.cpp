@@ -38,36 +38,6 @@ pappl_loglevel_t logLevel(const char* name)
     return PAPPL_LOGLEVEL_INFO;
 }
 
-// Labels of the vendor attributes and their values in the web page.
-constexpr const char* englishStrings = R"strings("zorvan-conversion" = "Black and white conversion";
-"zorvan-conversion.automatic-threshold" = "Automatic threshold (Otsu), best for text";
-"zorvan-conversion.ordered-dither-8x8" = "Ordered dither 8x8";
-"zorvan-conversion.ordered-dither-16x16" = "Ordered dither 16x16";
-"zorvan-conversion.floyd-steinberg" = "Error diffusion, Floyd-Steinberg, best for photos";
-"zorvan-conversion.burkes" = "Error diffusion, Burkes";
-"zorvan-conversion.sierra" = "Error diffusion, Sierra";
-"zorvan-conversion.fixed-threshold" = "Fixed threshold";
-"zorvan-conversion.stucki" = "Error diffusion, Stucki";
-"zorvan-threshold" = "Threshold for the fixed threshold (0-255)";
-"zorvan-brightness" = "Brightness (%)";
-"zorvan-contrast" = "Contrast (%)";
-"zorvan-inversion" = "White on black";
-"zorvan-paper-saving" = "Skip blank paper";
-"zorvan-paper-saving.off" = "Off";
-"zorvan-paper-saving.top" = "At the top";
-"zorvan-paper-saving.bottom" = "At the bottom";
-"zorvan-paper-saving.top-and-bottom" = "At the top and the bottom";
-"zorvan-blank-top" = "Blank space kept at the top (mm)";
-"zorvan-blank-bottom" = "Blank space kept at the bottom (mm)";
-"zorvan-feed-before" = "Feed before printing (mm)";
-"zorvan-feed-after" = "Feed after printing (mm)";
-"zorvan-paper-type" = "Paper type";
-"zorvan-paper-type.continuous" = "Continuous receipt paper";
-"zorvan-paper-type.continuous-long-feed" = "Continuous paper, long tear-off feed";
-"zorvan-paper-type.black-mark" = "Black mark paper";
-"zorvan-paper-type.label-gap" = "Label paper (gap)";
-)strings";
-
 }  // namespace
 
 bool useStateDirectory()
@@ -142,10 +112,10 @@ pappl_system_t* appSystem(int numOptions, cups_option_t* options, void* data)
     }
     papplSystemSetPrinterDrivers(system, driverCount(), driverTable(), zorvanAutoAdd, nullptr, zorvanDriver,
                                  nullptr);
-    // PAPPL has "en" strings of its own; a second "en" would repeat the
-    // printer's languages in its attributes.
-    papplSystemAddStringsData(system, "/en-US.strings", "en-US", englishStrings);
-    papplSystemAddStringsData(system, "/en-GB.strings", "en-GB", englishStrings);
+    // No strings of our own: with any registered, PAPPL 1.3.1 appends one more
+    // printer-strings-languages-supported to the printer's attributes at every
+    // Get-Printer-Attributes, so a server that clients poll grows without end.
+    // The web page shows the attribute names instead of English labels.
     papplSystemSetFooterHTML(system, "Zorvan receipt printers &middot; zorvan-app " ZORVAN_VERSION);
     pappl_version_t version{};
     std::snprintf(version.name, sizeof version.name, "zorvan-app");
