@@ -80,13 +80,3 @@ void CancelWatch::watch()
         std::this_thread::sleep_for(watchSlice);
     }
 }
-
-void sendCancelSequence()
-{
-    std::lock_guard<std::mutex> channel(printerChannelMutex);
-    curPagePos = 0;
-    cancelJob();
-    SendDataToBackEnd(RawData, curPagePos);
-    printerDevice().flush();
-    curPagePos = 0;
-}

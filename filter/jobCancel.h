@@ -30,7 +30,3 @@ private:
     std::atomic<bool> done_{false};
     std::thread thread_;
 };
-
-// The printer's cancel sequence (cancelJob: 600 bytes of 00, then initialise
-// twice), written and flushed to standard output. Leaves curPagePos at 0.
-void sendCancelSequence();

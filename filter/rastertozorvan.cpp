@@ -318,8 +318,7 @@ int rastertozorvanMain(int argc, char* argv[])
     }
     if (isCancelRequested()) {
         // Stopped at a safe point: no command is open at the printer.
-        session.stopMonitor();
-        sendCancelSequence();
+        session.sendCancelSequence();
         cancelWatch.closingDone();
         std::fputs("INFO: Job cancelled.\n", stderr);
         return 0;

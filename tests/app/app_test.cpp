@@ -5,9 +5,7 @@
 #include <cups/raster.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -64,17 +62,6 @@ bool running(pid_t pid)
     const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
     const std::size_t end = stat.rfind(')');
     return end == std::string::npos || end + 2 >= stat.size() || stat[end + 2] != 'Z';
-}
-
-int freePort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}};
-    socklen_t length = sizeof a;
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
-    ::close(s);
-    return ntohs(a.sin_port);
 }
 
 // Every job's picture: a gradient between two black rows, the first and the

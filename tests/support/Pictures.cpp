@@ -1,5 +1,6 @@
 #include "support/Pictures.h"
 
+#include <gtest/gtest.h>
 #include <png.h>
 
 #include <algorithm>
@@ -103,6 +104,30 @@ bool writeRgbPng(const std::string& path, int width, int height, const std::func
     image.height = static_cast<png_uint_32>(height);
     image.format = PNG_FORMAT_RGB;
     return png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
+}
+
+void expectSameContent(const Gray& paper, const Gray& reference, int width)
+{
+    ASSERT_EQ(reference.width, width);
+    auto [pTop, pBottom] = paper.darkRows();
+    auto [rTop, rBottom] = reference.darkRows();
+    EXPECT_NEAR(pBottom - pTop, rBottom - rTop, 12) << "content height";
+    constexpr int B = 12;
+    int solid = 0, blank = 0;
+    for (int by = rTop; by + B <= rBottom; by += B) {
+        for (int bx = 0; bx + B <= width; bx += B) {
+            const int py = by - rTop + pTop;
+            if (reference.darkShare(bx, by, bx + B, by + B) == 1.0) {
+                ++solid;
+                EXPECT_GT(paper.darkShare(bx + 2, py + 2, bx + B - 2, py + B - 2), 0.9) << bx << "," << by - rTop;
+            } else if (reference.darkShare(bx - B, by - B, bx + 2 * B, by + 2 * B) == 0.0) {
+                ++blank;
+                EXPECT_LT(paper.darkShare(bx, py, bx + B, py + B), 0.05) << bx << "," << by - rTop;
+            }
+        }
+    }
+    EXPECT_GT(solid, 20);
+    EXPECT_GT(blank, 200);
 }
 
 }  // namespace testsupport

@@ -1,7 +1,9 @@
 #include "support/Process.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,6 +96,17 @@ std::map<std::string, std::string> readKeyValues(const std::string& path)
         }
     }
     return values;
+}
+
+int freePort()
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}};
+    socklen_t length = sizeof a;
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+    ::close(s);
+    return ntohs(a.sin_port);
 }
 
 }  // namespace testsupport

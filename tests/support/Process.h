@@ -43,6 +43,9 @@ private:
     std::string path_;
 };
 
+// A TCP port on the loopback address that nothing listens on right now.
+int freePort();
+
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 
