@@ -1,11 +1,13 @@
 #include "tools/zorvan-app/appDevice.h"
 
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -35,7 +37,17 @@ int deviceSocket(pappl_device_t* device, pappl_printer_t* printer)
         ::getpeername(*data, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) {
         return -1;
     }
-    return *data;
+    // And it must lead to the printer's port, not to some other connection
+    // of this process (should PAPPL ever lay its data out differently).
+    const char* colon = std::strrchr(uri + 9, ':');
+    const int port = colon != nullptr ? std::atoi(colon + 1) : 9100;
+    int peerPort = -1;
+    if (peer.ss_family == AF_INET) {
+        peerPort = ntohs(reinterpret_cast<const sockaddr_in*>(&peer)->sin_port);
+    } else if (peer.ss_family == AF_INET6) {
+        peerPort = ntohs(reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_port);
+    }
+    return peerPort == port ? *data : -1;
 }
 
 // The reasons last told per printer. Not read back from PAPPL: its getter
