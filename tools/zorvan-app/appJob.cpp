@@ -27,16 +27,49 @@ struct PageInHand {
     int pageNumber = 0;
 };
 
-// One page at a time per printer; a job that PAPPL ends without its end
-// callback leaves its page to be replaced by the next job's.
-std::mutex pagesMutex;
-std::map<pappl_printer_t*, std::unique_ptr<PageInHand>> pages;
+// What a printer's running job holds: its device, its printing-core session
+// (one per job, as in the filter: the printer's readiness is awaited once,
+// not before every page) and the page being received.
+struct JobInHand {
+    AppDevice device;
+    PrintSession session;
+    PageInHand page;
+
+    JobInHand(pappl_printer_t* printer, pappl_job_t* job, pappl_device_t* output)
+        : device(printer, job, output), session(device)
+    {
+    }
+};
+
+// The printers' running jobs. A session holds the core's one lock, so it is
+// made and ended outside jobsMutex: a job waiting for another printer's job
+// to end must not stop that job from reaching its pages.
+std::mutex jobsMutex;
+std::map<pappl_printer_t*, std::unique_ptr<JobInHand>> jobs;
+
+JobInHand* jobOf(pappl_job_t* job)
+{
+    std::lock_guard<std::mutex> lock(jobsMutex);
+    auto found = jobs.find(papplJobGetPrinter(job));
+    return found == jobs.end() ? nullptr : found->second.get();
+}
+
+std::unique_ptr<JobInHand> takeJob(pappl_printer_t* printer)
+{
+    std::lock_guard<std::mutex> lock(jobsMutex);
+    auto found = jobs.find(printer);
+    if (found == jobs.end()) {
+        return nullptr;
+    }
+    std::unique_ptr<JobInHand> taken = std::move(found->second);
+    jobs.erase(found);
+    return taken;
+}
 
 PageInHand* pageOf(pappl_job_t* job)
 {
-    std::lock_guard<std::mutex> lock(pagesMutex);
-    auto found = pages.find(papplJobGetPrinter(job));
-    return found == pages.end() ? nullptr : found->second.get();
+    JobInHand* running = jobOf(job);
+    return running == nullptr ? nullptr : &running->page;
 }
 
 // A page is at most this large in memory (a 3 m receipt in colour is 10 MB).
@@ -82,10 +115,16 @@ void fitToHead(PageInHand& page, unsigned headDots)
 
 }  // namespace
 
-bool appStartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+bool appStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
 {
-    std::lock_guard<std::mutex> lock(pagesMutex);
-    pages[papplJobGetPrinter(job)] = std::make_unique<PageInHand>();
+    pappl_printer_t* printer = papplJobGetPrinter(job);
+    // A job PAPPL ended without its end callback would still hold the lock.
+    takeJob(printer).reset();
+    auto running = std::make_unique<JobInHand>(printer, job, device);
+    clearCancel();
+    running->session.useSettings(jobSettings(*options, printer));
+    std::lock_guard<std::mutex> lock(jobsMutex);
+    jobs[printer] = std::move(running);
     return true;
 }
 
@@ -137,12 +176,13 @@ bool appWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsign
     return true;
 }
 
-bool appEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned)
+bool appEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned)
 {
-    PageInHand* current = pageOf(job);
-    if (current == nullptr) {
+    JobInHand* running = jobOf(job);
+    if (running == nullptr) {
         return false;
     }
+    PageInHand* current = &running->page;
     if (current->rowsWritten < current->height) {
         papplJobSetMessage(job, "The document ended inside page %d (%u of %u lines); the page was not printed.",
                            current->pageNumber, current->rowsWritten, current->height);
@@ -182,10 +222,7 @@ bool appEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* d
         return true;
     };
 
-    clearCancel();
-    AppDevice appDevice(printer, job, device);
-    PrintSession session(appDevice);
-    session.useSettings(jobSettings(*options, printer));
+    PrintSession& session = running->session;
     const PageResult result = session.printPage(page, readRow, pageBuffer.data());
     switch (result) {
     case PageResult::Done:
@@ -199,13 +236,13 @@ bool appEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* d
         break;
     }
     papplJobSetMessage(job, "%s",
-                       appDevice.lastError().empty() ? "The page could not be printed." : appDevice.lastError().c_str());
+                       running->device.lastError().empty() ? "The page could not be printed."
+                                                           : running->device.lastError().c_str());
     return false;
 }
 
 bool appEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
 {
-    std::lock_guard<std::mutex> lock(pagesMutex);
-    pages.erase(papplJobGetPrinter(job));
+    takeJob(papplJobGetPrinter(job)).reset();
     return true;
 }
