@@ -193,6 +193,8 @@ PageResult PrintSession::printPage(const PageFormat& page, const BandReader& rea
     // the three bytes of a true-colour pixel as they are read.
     const bool widenGray = page.bitsPerColor == 8 && page.gray;
     const int rowBytes = widenGray ? bytesPerLine * 3 : bytesPerLine;
+    // Ink bytes become light as 255 - ink, which for a byte is ink ^ 255.
+    const unsigned inkToLight = page.grayLight ? 0 : 255;
     if (rowBytes > actualWidth) {
         coreLog("ERROR: Page %d: a line of %d bytes does not fit the page buffer row of %d bytes.\n", pageNumber,
                 rowBytes, actualWidth);
@@ -230,7 +232,7 @@ PageResult PrintSession::printPage(const PageFormat& page, const BandReader& rea
             unsigned char* row = pageBuffer + static_cast<std::int64_t>(y) * actualWidth;
             if (widenGray) {
                 for (int x = 0; x < bytesPerLine; ++x) {
-                    const unsigned char level = static_cast<unsigned char>(255 - grayLine[x]);
+                    const unsigned char level = static_cast<unsigned char>(grayLine[x] ^ inkToLight);
                     row[3 * x] = level;
                     row[3 * x + 1] = level;
                     row[3 * x + 2] = level;

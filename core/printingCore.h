@@ -93,7 +93,8 @@ struct PageFormat {
     int height = 0;         // rows
     int bitsPerColor = 0;   // 1 or 8 print
     int bytesPerLine = 0;   // of each row as read
-    bool gray = false;      // 8-bit black: one byte of ink per pixel
+    bool gray = false;      // 8-bit gray: one byte of ink per pixel (of light with grayLight)
+    bool grayLight = false; // with gray: the bytes are light instead (255 white), as sGray has them
     int copies = 1;
     int actualWidth = 0;    // page buffer stride (pageRowSizes)
     int pageNumber = 1;     // names the page in messages

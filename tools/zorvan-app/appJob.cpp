@@ -192,33 +192,27 @@ bool appEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned
     pappl_printer_t* printer = papplJobGetPrinter(job);
     fitToHead(*current, static_cast<unsigned>(printerModel(printer).headDots));
 
-    // The core's page as the filter describes a raster page: one byte of ink
-    // per pixel for gray, three bytes of light for RGB.
+    // The core's page as the filter describes a raster page: one byte per
+    // pixel for gray (ink for device black, light for sGray), three bytes of
+    // light for RGB.
     PageFormat page;
     page.width = static_cast<int>(current->width);
     page.height = static_cast<int>(current->height);
     page.bitsPerColor = 8;
     page.bytesPerLine = static_cast<int>(current->bytesPerLine);
     page.gray = current->channels == 1;
+    page.grayLight = page.gray && !current->inkBytes;
     page.copies = 1;  // PAPPL repeats the pages of each copy
     page.actualWidth = static_cast<int>(pageRowSizes(current->width, 8, current->bytesPerLine).actualWidth);
     page.pageNumber = current->pageNumber;
     std::vector<unsigned char> pageBuffer(static_cast<std::size_t>(page.actualWidth) * current->height);
 
     unsigned next = 0;
-    const bool whiteBytes = page.gray && !current->inkBytes;
-    const RowReader readRow = [current, &next, whiteBytes](unsigned char* row, unsigned bytes) {
+    const RowReader readRow = [current, &next](unsigned char* row, unsigned bytes) {
         if (next >= current->height || bytes != current->bytesPerLine) {
             return false;
         }
-        const unsigned char* source = current->rows.data() + static_cast<std::size_t>(next++) * bytes;
-        if (whiteBytes) {
-            for (unsigned x = 0; x < bytes; ++x) {
-                row[x] = static_cast<unsigned char>(255 - source[x]);
-            }
-        } else {
-            std::memcpy(row, source, bytes);
-        }
+        std::memcpy(row, current->rows.data() + static_cast<std::size_t>(next++) * bytes, bytes);
         return true;
     };
 
