@@ -152,7 +152,7 @@ PageResult colourPageRoad(unsigned char* image, int cupsWidth, int actualHeight,
         DoTurnOver(bits, DataBinSize);
     }
 
-    coreLog("DEBUG: Raw>Data Before outputarray -- curPagePos -- %d.\n -- 721", curPagePos);
+    coreLog("DEBUG: Raw>Data Before outputarray -- curPagePos -- %d.\n -- 721\n", curPagePos);
     if (inOutputBuffer) {
         curPagePos += DataBinSize;  // already in place
     } else if (DataBinSize <= MaxRawDataSize) {
@@ -162,7 +162,7 @@ PageResult colourPageRoad(unsigned char* image, int cupsWidth, int actualHeight,
                 "bands.\n",
                 DataBinSize);
     }
-    coreLog("DEBUG: RawData After outputarray -- curPagePos -- %d.\n -- 725", curPagePos);
+    coreLog("DEBUG: RawData After outputarray -- curPagePos -- %d.\n -- 725\n", curPagePos);
 
     return sendCopies(numCopies, bits, witsStep, actualHeight + height0, pageNumber);
 }

@@ -42,6 +42,13 @@ void writeZeroBytes(long long count)
     }
 }
 
+void writeStatusQuery()
+{
+    const unsigned char query[] = {0x16, 0x04, 0x04};
+    writeBytes(query, sizeof query);
+    printerDevice().flush();
+}
+
 }  // namespace
 
 void sendRasterData(const unsigned char* data, std::size_t length)
@@ -127,6 +134,10 @@ AckResult awaitAcknowledgement(long long limitMs, unsigned char& statusByte)
             coreLog("DEBUG: Status Process  -- Received reply data %X %X %X %X %X .\n",
                     asSignedByte(copyReply[0]), asSignedByte(copyReply[1]), asSignedByte(copyReply[2]),
                     asSignedByte(copyReply[3]), asSignedByte(copyReply[4]));
+            // A garbled answer (a wrong leader, a byte lost on the line) is no
+            // acknowledgement, and the printer answers each question once:
+            // ask again while the time lasts.
+            writeStatusQuery();
         } else if (leftMs > 0) {
             // Nothing came, or the back channel is closed or missing: do not spin.
             pauseFor(std::min(0.05, leftPeriods));
@@ -246,9 +257,7 @@ PageResult sendCopies(int copies, const unsigned char* bits, int witsStep, int r
         if (stale > 0) {
             coreLog("DEBUG: Discarded %ld stale reply bytes before copy %d.\n", stale, i + 1);
         }
-        const unsigned char query[] = {0x16, 0x04, 0x04};
-        writeBytes(query, sizeof query);
-        printerDevice().flush();
+        writeStatusQuery();
 
         // A long copy is still printing: allow 10 periods plus 2 ms per row.
         const double limitPeriods = 10.0 + 0.002 * static_cast<double>(lastHeight);

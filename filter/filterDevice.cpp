@@ -21,6 +21,25 @@ namespace {
 // The back channel from the printer, as CUPS sets it up for filters.
 constexpr int backChannelFd = 3;
 
+// The job's log is a pipe shared with this filter's other thread and the
+// job's other programs: a line goes out in one write, so that no other
+// line lands inside it.
+void writeLogText(const char* text)
+{
+    std::size_t left = std::strlen(text);
+    while (left > 0) {
+        const ssize_t written = ::write(STDERR_FILENO, text, left);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        text += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
 unsigned int asSignedByte(unsigned char value)
 {
     return static_cast<unsigned int>(static_cast<int>(static_cast<signed char>(value)));
@@ -244,7 +263,7 @@ void FilterDevice::flush() { std::fflush(stdout); }
 
 bool FilterDevice::cancelled() { return isCancelRequested(); }
 
-void FilterDevice::message(const char* line) { std::fputs(line, stderr); }
+void FilterDevice::message(const char* line) { writeLogText(line); }
 
 void FilterDevice::condition(const PrinterConditions& conditions)
 {

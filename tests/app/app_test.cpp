@@ -173,31 +173,54 @@ protected:
 
 }  // namespace
 
-// A PNG (rendered by PAPPL) and a PWG raster page (passed as sent) print the
-// picture: the printer gets the filter's per-copy sequence for the same
-// pixels and settings, and the same dots.
+// A colour PNG (decoded by the app, placed by PAPPL) and a PWG raster page in
+// sGray (passed as sent) print as the filter prints the same pixels: the same
+// per-copy sequence, and the same dots from the driver's own gray conversion,
+// in the default monochrome mode as in colour.
 TEST_F(App, PicturesPrintAsTheFilterPrintsThem)
 {
     const Gray g = picture(300);
-    ASSERT_TRUE(writeGrayPng(dir->file("picture.png"), g, 203));
+    // The gray picture's black rows, with colours of every hue between them.
+    const auto colour = [&](int x, int y) -> std::uint32_t {
+        if (g.at(x, y) == 0 || g.at(x, y) == 255) return g.at(x, y) * 0x010101u;
+        return static_cast<std::uint32_t>((3 * x + 5 * y) % 256) << 16 | ((7 * x) % 256) << 8 | (11 * y + x) % 256;
+    };
+    ASSERT_TRUE(writeRgbPng(dir->file("picture.png"), g.width, g.height, [&](int x, int y) {
+        const std::uint32_t c = colour(x, y);
+        return Rgb{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c)};
+    }));
     writePwg(dir->file("picture.pwg"), g, g.height);
     // PAPPL centres the picture on the 200 mm page: paper saving, set as the
     // printer's default, trims both ends; the job asks for its darkness.
     app({"modify", "-d", "zp", "-o", "zorvan-paper-saving-default=top-and-bottom", "-o", "zorvan-blank-bottom-default=0"});
-    const PrinterRun filter = runJob({.pages = {rasterPage(576, 300, 8, 3, [&](unsigned x, unsigned y) {
-                                          return 255u - g.at(static_cast<int>(x), static_cast<int>(y));
-                                      })},
-                                      .options = "PaperSaveMode=3 EndBlank=0 Density=6"});
-    ASSERT_EQ(filter.proc.exitStatus, 0) << filter.log();
-    for (const char* file : {"picture.png", "picture.pwg"}) {
-        SCOPED_TRACE(file);
+    const auto filter = [](const RasterPage& page) {
+        const PrinterRun r = runJob({.pages = {page}, .options = "PaperSaveMode=3 EndBlank=0 Density=6"});
+        EXPECT_EQ(r.proc.exitStatus, 0) << r.log();
+        return r;
+    };
+    const PrinterRun gray = filter(rasterPage(576, 300, 8, 3, [&](unsigned x, unsigned y) {
+        return 255u - g.at(static_cast<int>(x), static_cast<int>(y));
+    }));
+    const PrinterRun rgb = filter(rasterPage(576, 300, 8, 1, [&](unsigned x, unsigned y) {
+        return colour(static_cast<int>(x), static_cast<int>(y));
+    }));
+    struct Row {
+        const char* file;
+        std::vector<std::string> options;
+        const PrinterRun& filter;
+    };
+    for (const Row& row : {Row{"picture.png", {}, rgb}, Row{"picture.png", {"print-color-mode=color"}, rgb},
+                           Row{"picture.pwg", {}, gray}}) {
+        SCOPED_TRACE(row.file + (row.options.empty() ? std::string() : " " + row.options[0]));
+        std::vector<std::string> options = row.options;
+        options.push_back("print-darkness=33");
         const std::size_t before = printed().size();
-        const std::string id = submit(dir->file(file), {"print-darkness=33"});
+        const std::string id = submit(dir->file(row.file), options);
         EXPECT_TRUE(eventually([&] { return jobState(id) == "completed"; })) << jobState(id);
         ASSERT_TRUE(eventually([&] { return printed().size() == before + 1; }));
-        EXPECT_EQ(printed().back().commands(), filter.commands());
-        EXPECT_EQ(printed().back().paperBytes(), filter.paperBytes());
-        EXPECT_NE(filter.commands().find("1D 83 06"), std::string::npos);  // print-darkness 50 is density 6
+        EXPECT_EQ(printed().back().commands(), row.filter.commands());
+        EXPECT_TRUE(printed().back().paperBytes() == row.filter.paperBytes()) << "the dots differ from the filter's";
+        EXPECT_NE(row.filter.commands().find("1D 83 06"), std::string::npos);  // print-darkness 50 is density 6
     }
 }
 

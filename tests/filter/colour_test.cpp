@@ -175,6 +175,10 @@ TEST(Copies, OnlyTheCopysOwnMatchingReplyAcknowledgesIt)
         {"1-2:ready,3:ready+delay=150,4:ready,none", picture(576, 3000), 1,
          "DEBUG: Discarded 5 stale reply bytes before copy 1.\n"
          "ERROR: The printer did not acknowledge copy 1 of page 1 within 1.6 seconds"},
+        // A garbled acknowledgement is asked again, and the answer to that lets the job go on.
+        {"ack1:wrongleader", picture(64, 20, 2), 0,
+         "DEBUG: Status Process  -- Received reply data 10 4 5 20 0 .\nDEBUG: Status Process  -- Received reply.\n"
+         "DEBUG: 710 i = 1.\nDEBUG: Status Process  -- Received reply.\n"},
         // Copy 1's acknowledgement says overheating: copy 2 waits for three clean replies.
         {"1-3:ready,4:hot,5-6:hot,ready", picture(64, 20, 2), 0,
          "INFO: Copy 1 of page 1 may be incomplete: the printer is overheating.\n"},

@@ -1,5 +1,8 @@
 #include "support/PrinterJob.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
@@ -105,6 +108,24 @@ std::string PrinterRun::paperBytes() const
     return bytes;
 }
 
+std::vector<std::string> PrinterRun::unreadableLines() const
+{
+    static const char* const prefixes[] = {"DEBUG: ", "INFO: ", "ERROR: ", "PAGE: ", "STATE: "};
+    std::vector<std::string> lines;
+    std::istringstream in(proc.err);
+    for (std::string line; std::getline(in, line);) {
+        const bool marker = line == " -- 721" || line == " -- 725";
+        if (!marker && std::none_of(std::begin(prefixes), std::end(prefixes),
+                                    [&](const char* p) { return line.starts_with(p); })) {
+            lines.push_back(line);
+        }
+    }
+    if (!proc.err.empty() && proc.err.back() != '\n') {
+        lines.push_back("(no newline at the end)");
+    }
+    return lines;
+}
+
 PrinterRun runJob(const PrinterJob& job)
 {
     TempDir dir;
@@ -124,8 +145,13 @@ PrinterRun runJob(const PrinterJob& job)
                                  .env = {{"PPD", job.ppdPath.empty() ? sourcePath("ppd/zorvan.ppd") : job.ppdPath},
                                          {"ZORVAN_TEST_WAIT_MS", std::to_string(job.waitMs)}},
                                  .timeoutSeconds = job.timeoutSeconds};
-    return {runProcess(argv, options), readKeyValues(dir.file("printer/summary.txt")),
-            readFile(dir.file("printer/listing.txt")), readPng(dir.file("printer/paper.png"))};
+    PrinterRun run{runProcess(argv, options), readKeyValues(dir.file("printer/summary.txt")),
+                   readFile(dir.file("printer/listing.txt")), readPng(dir.file("printer/paper.png"))};
+    // CUPS reads a line's meaning from its first word: whatever the job, none may lose it.
+    for (const std::string& line : run.unreadableLines()) {
+        ADD_FAILURE() << "a log line CUPS cannot read: \"" << line << "\"";
+    }
+    return run;
 }
 
 }  // namespace testsupport

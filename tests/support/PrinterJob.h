@@ -71,6 +71,9 @@ struct PrinterRun {
     std::string commands(bool queries = false) const;
     // The paper packed back into raster bytes: a dark dot is a set bit.
     std::string paperBytes() const;
+    // The log's lines that do not begin with a CUPS prefix (the trace markers
+    // " -- 721" and " -- 725" stand alone); every run is checked for them.
+    std::vector<std::string> unreadableLines() const;
 };
 
 PrinterRun runJob(const PrinterJob& job);

@@ -72,7 +72,7 @@ bool zorvanDriver(pappl_system_t* system, const char* driverName, const char*, c
     // The printer's own command stream, sent as it is. PAPPL 1.3 needs a native
     // format: without one, a document it types but cannot convert (a PDF sent as
     // application/octet-stream) crashes the server instead of failing its job.
-    data->format = "application/vnd.zorvan-escpos";
+    data->format = nativeFormat;
     data->ppm = 10;
     data->has_supplies = true;
     data->orient_default = IPP_ORIENT_PORTRAIT;

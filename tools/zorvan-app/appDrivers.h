@@ -12,6 +12,9 @@ struct PrinterModel {
     const char* media[7];
 };
 
+// The printer's own command stream: the drivers' native document format.
+inline constexpr const char* nativeFormat = "application/vnd.zorvan-escpos";
+
 // PAPPL's driver table for papplMainloop.
 int driverCount();
 pappl_pr_driver_t* driverTable();

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "tools/zorvan-app/appDrivers.h"
+#include "tools/zorvan-app/appImages.h"
 #include "zorvanVersion.h"
 
 namespace {
@@ -112,6 +113,7 @@ pappl_system_t* appSystem(int numOptions, cups_option_t* options, void* data)
     }
     papplSystemSetPrinterDrivers(system, driverCount(), driverTable(), zorvanAutoAdd, nullptr, zorvanDriver,
                                  nullptr);
+    addImageFilters(system);
     // No strings of our own: with any registered, PAPPL 1.3.1 appends one more
     // printer-strings-languages-supported to the printer's attributes at every
     // Get-Printer-Attributes, so a server that clients poll grows without end.

@@ -196,9 +196,8 @@ Printer::Decode Printer::tryCommand(double now, std::vector<TimedWrite>& out) {
             if (need(3)) return Decode::NeedMore;
             if (c[2] != 0x04) return Decode::Unknown;
             long q = queryBase_ + ++stats_.queries;
-            Answer a = script_.answerFor(q);
+            Answer a = script_.answerFor(q, rasterSinceQuery_ ? rasterNumber_ : 0);
             if (a.hasStatus) condition_ = a.status;
-            bool ack = rasterSinceQuery_;
             rasterSinceQuery_ = false;
             std::string text = "status query #" + std::to_string(q);
             if (!cfg_.answerQueries) {
@@ -227,7 +226,9 @@ Printer::Decode Printer::tryCommand(double now, std::vector<TimedWrite>& out) {
                 if (a.delayMs) text += " delay " + std::to_string(a.delayMs) + " ms";
                 if (a.splitMs >= 0) text += " split " + std::to_string(a.splitMs) + " ms";
                 if (!a.stray.empty()) text += " after stray " + hex(a.stray, 16);
-                if (ack && valid) {
+                // A garbled answer leaves the copy to be acknowledged by the next.
+                if (ackPending_ && valid) {
+                    ackPending_ = false;
                     stats_.copiesAcknowledged++;
                     text += ", acknowledges raster #" + std::to_string(rasterNumber_);
                 }
@@ -294,6 +295,7 @@ void Printer::endRaster(double now) {
     }
     lastWasRaster_ = true;
     rasterSinceQuery_ = true;
+    ackPending_ = true;
 }
 
 void Printer::rasterRow(double now) {

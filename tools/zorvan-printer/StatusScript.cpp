@@ -8,6 +8,7 @@ namespace zsim {
 const char* const kStatusScriptHelp =
     "Status script: RULE[,RULE...] (in a file also one rule per line; '#' starts a comment)\n"
     "  RULE    = [RANGE:]ANSWER      RANGE = N | N-M | N-   (query numbers, from 1)\n"
+    "                                        | ackN  (the first query after raster N)\n"
     "            every status query 16 04 04 counts, the monitor's and the copies';\n"
     "            the first rule whose range holds the query wins; a rule without a\n"
     "            range answers every query no ranged rule takes (default: ready)\n"
@@ -190,7 +191,12 @@ bool StatusScript::parse(const std::string& text, std::string& error) {
             std::string range = trim(part.substr(0, colon));
             answerText = trim(part.substr(colon + 1));
             auto dash = range.find('-');
-            if (dash == std::string::npos) {
+            if (range.rfind("ack", 0) == 0) {
+                if (!parseNumber(range.substr(3), r.raster) || r.raster < 1) {
+                    error = "bad raster number '" + range + "'";
+                    return false;
+                }
+            } else if (dash == std::string::npos) {
                 if (!parseNumber(range, r.first)) {
                     error = "bad query number '" + range + "'";
                     return false;
@@ -219,9 +225,11 @@ bool StatusScript::parse(const std::string& text, std::string& error) {
     return true;
 }
 
-Answer StatusScript::answerFor(long n) const {
+Answer StatusScript::answerFor(long n, long afterRaster) const {
     for (const auto& r : rules_)
-        if (n >= r.first && (r.last == -1 || n <= r.last)) return r.answer;
+        if (afterRaster > 0 && r.raster == afterRaster) return r.answer;
+    for (const auto& r : rules_)
+        if (r.raster == 0 && n >= r.first && (r.last == -1 || n <= r.last)) return r.answer;
     return fallback_;
 }
 

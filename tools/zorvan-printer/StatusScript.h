@@ -22,6 +22,7 @@ struct Answer {
 struct Rule {
     long first = 1;   // query numbers, 1-based, inclusive
     long last = -1;   // -1: open end
+    long raster = 0;  // > 0: instead, the first query after raster number `raster`
     Answer answer;
 };
 
@@ -29,8 +30,9 @@ class StatusScript {
 public:
     // Parses "RULE[,RULE...]"; on a syntax error returns false and says why in `error`.
     bool parse(const std::string& text, std::string& error);
-    // The answer to query number `n` (1-based).
-    Answer answerFor(long n) const;
+    // The answer to query number `n` (1-based); `afterRaster` is the number of
+    // the raster this query is the first to follow (a copy's acknowledgement), or 0.
+    Answer answerFor(long n, long afterRaster = 0) const;
 
 private:
     std::vector<Rule> rules_;
