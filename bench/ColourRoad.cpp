@@ -1,7 +1,7 @@
 #include "ColourRoad.h"
 
-#include "core/Functions.h"
 #include "core/colourPageRoad.h"
+#include "core/singleJob.h"
 #include "filter/settingsThermalSensitivityPara.h"
 
 void setRoadSettings(int algorithm)
@@ -13,11 +13,13 @@ void setRoadSettings(int algorithm)
 
 int runColourRoad(unsigned char* image, int width, int height)
 {
-    // The filter's own road with no copies to send: everything up to the
-    // bit raster in the output buffer, without waiting for a printer.
-    curPagePos = 0;
-    if (colourPageRoad(image, width, height, 0, 1) != PageResult::Done) {
+    // The filter's own road without the copies: everything up to the bit
+    // raster in the output buffer, without waiting for a printer.
+    JobContext& job = singleJob();
+    job.settings = settingsThermalSensitivity;
+    job.output.setPosition(0);
+    if (!colourBitRaster(job, image, width, height, 1)) {
         return 0;
     }
-    return curPagePos;
+    return job.output.position();
 }

@@ -1,15 +1,12 @@
 #include "core/colourPageRoad.h"
 
 #include <cstdint>
-#include <cstdio>
 
-#include "core/Functions.h"
-#include "core/copySubmission.h"
-#include "core/printingCore.h"
+#include "core/jobContext.h"
 #include "imaging/24BitTo1Bit.h"
 #include "imaging/Dither.h"
-#include "imaging/GrayAlgorithm.h"
 #include "imaging/FunctionAsistant.h"
+#include "imaging/GrayAlgorithm.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/freeimageHalftone.h"
 
@@ -28,13 +25,15 @@ int whiteRowsForPaperMode(int paperMode)
 
 }  // namespace
 
-PageResult colourPageRoad(unsigned char* image, int cupsWidth, int actualHeight, int numCopies, int pageNumber)
+std::optional<BitRaster> colourBitRaster(JobContext& job, unsigned char* image, int cupsWidth, int actualHeight,
+                                         int pageNumber)
 {
-    const int horizontalOffset = HorizontalOffset();
-    const int verticalOffset = VerticalOffset();
-    if (GetBrightness() != 0 || GetContrast() != 0) {
-        f_BrightContrastPS(image, cupsWidth, actualHeight, static_cast<unsigned int>(cupsWidth) * 3u, GetBrightness(),
-                           GetContrast());
+    const settingsThermalSensitivityPara& s = job.settings;
+    const int horizontalOffset = HorizontalOffset(s);
+    const int verticalOffset = VerticalOffset(s);
+    if (GetBrightness(s) != 0 || GetContrast(s) != 0) {
+        f_BrightContrastPS(image, cupsWidth, actualHeight, static_cast<unsigned int>(cupsWidth) * 3u, GetBrightness(s),
+                           GetContrast(s));
     }
     if (horizontalOffset != 0 || verticalOffset != 0) {
         f_XYOfffset(image, cupsWidth, actualHeight, static_cast<unsigned int>(cupsWidth) * 3u, horizontalOffset * 24,
@@ -43,126 +42,133 @@ PageResult colourPageRoad(unsigned char* image, int cupsWidth, int actualHeight,
     // The binarizers want blue-green-red pixels; rather than swapping the
     // page in place, they read the red-green-blue pixels with the roles of
     // the first and third byte exchanged, which gives the same gray values.
-    coreLog("DEBUG: 512 -- do RGBToBGR.\n");
-    const UnswappedRaster swapped;
-    coreLog("DEBUG: 547 -- OK.\n");
+    job.log(LogLevel::Debug, "512 -- do RGBToBGR.");
+    const PageReading reading{false, static_cast<unsigned int>(GetThreshholdByManual(s))};
+    job.log(LogLevel::Debug, "547 -- OK.");
 
-    const int height0 = whiteRowsForPaperMode(GetPaperMode());
+    const int height0 = whiteRowsForPaperMode(GetPaperMode(s));
     const int witsStep = bitRasterStride(cupsWidth);
     const std::int64_t expectedSize = (static_cast<std::int64_t>(height0) + actualHeight) * witsStep;
     if (expectedSize > INT32_MAX) {
-        coreLog("ERROR: The bit raster of page %d would need %lld bytes, more than can be handled.\n",
+        job.log(LogLevel::Error, "The bit raster of page %d would need %lld bytes, more than can be handled.",
                 pageNumber, static_cast<long long>(expectedSize));
-        return PageResult::Failed;
+        return std::nullopt;
     }
     int DataBinSize = static_cast<int>(expectedSize);
-    // The bit raster is made where outputarray would copy it, in the output
-    // buffer, when it fits there and every copy sends it with one raster
-    // command (the banded sending reuses the output buffer); else in a buffer
-    // of its own.
-    const long long lastHeight = static_cast<long long>(actualHeight) + height0 + 8LL * GetAfterPrintFeed();
-    const bool inOutputBuffer =
-        expectedSize <= MaxRawDataSize - curPagePos && lastHeight <= maxRowsPerRasterCommand(witsStep);
-    ScratchBuffer<unsigned char> ownBits;
-    unsigned char* bits = RawData + curPagePos;
+    // The bit raster is made where it would be appended, in the output
+    // buffer, when it fits there; else in storage of its own.
+    OutputBuffer& output = job.output;
+    const bool inOutputBuffer = expectedSize <= output.capacity() - output.position();
+    BitRaster raster;
+    unsigned char* bits = nullptr;
     if (inOutputBuffer) {
+        bits = output.data() + output.position();
         if (expectedSize >= static_cast<std::int64_t>(largeBufferBytes)) {
-            adviseHugePages(RawData, MaxRawDataSize);
+            adviseHugePages(output.data(), static_cast<std::size_t>(output.capacity()));
         }
     } else {
-        ownBits = allocateScratch<unsigned char>(DataBinSize);
-        bits = ownBits.get();
+        raster.storage = allocateScratch<unsigned char>(DataBinSize);
+        bits = raster.storage.get();
     }
     if (bits == nullptr) {
-        coreLog("ERROR: Unable to allocate the bit raster of page %d (%d bytes).\n", pageNumber,
+        job.log(LogLevel::Error, "Unable to allocate the bit raster of page %d (%d bytes).", pageNumber,
                 DataBinSize);
-        return PageResult::Failed;
+        return std::nullopt;
     }
-    coreLog("DEBUG: 585 witsStep -- %d,DataBinSize -- %d.\n", witsStep, DataBinSize);
-    coreLog("DEBUG: 558 -- OK.\n");
-    coreLog("DEBUG: 630 height0 -- %d.\n", height0);
-    coreLog("DEBUG: header.cupsHeight=%d,pageHeight=%d,height0=%d.\n", actualHeight, 0, height0);
-    coreLog("DEBUG: 564 -- OK.\n");
+    job.log(LogLevel::Debug, "585 witsStep -- %d,DataBinSize -- %d.", witsStep, DataBinSize);
+    job.log(LogLevel::Debug, "558 -- OK.");
+    job.log(LogLevel::Debug, "630 height0 -- %d.", height0);
+    job.log(LogLevel::Debug, "header.cupsHeight=%d,pageHeight=%d,height0=%d.", actualHeight, 0, height0);
+    job.log(LogLevel::Debug, "564 -- OK.");
 
-    const int algorithm = GetBinarizationAlgorithm();
+    const int algorithm = GetBinarizationAlgorithm(s);
     bool bReturn = false;
     switch (algorithm) {
     case 0:
         bReturn = TrueCollorBitToOnebit(cupsWidth, actualHeight, height0, image, GetGrayAlgorithm(), bits,
-                                        &DataBinSize);
-        coreLog("DEBUG: 611 bReturn -- %d.\n", bReturn ? 1 : 0);
+                                        &DataBinSize, reading);
+        job.log(LogLevel::Debug, "611 bReturn -- %d.", bReturn ? 1 : 0);
         break;
     case 2:
-        bReturn = makeDitherBayer8(cupsWidth, actualHeight, height0, image, GetGrayAlgorithm(), bits,
-                                   &DataBinSize);
-        coreLog("DEBUG: 622 bReturn=%d\n", bReturn ? 1 : 0);
+        bReturn = makeDitherBayer8(cupsWidth, actualHeight, height0, image, GetGrayAlgorithm(), bits, &DataBinSize,
+                                   reading);
+        job.log(LogLevel::Debug, "622 bReturn=%d", bReturn ? 1 : 0);
         break;
     case 3:
-        bReturn = makeDitherBayer16(cupsWidth, actualHeight, height0, image, GetGrayAlgorithm(), bits,
-                                    &DataBinSize);
-        coreLog("DEBUG: 633 bReturn=%d\n", bReturn ? 1 : 0);
+        bReturn = makeDitherBayer16(cupsWidth, actualHeight, height0, image, GetGrayAlgorithm(), bits, &DataBinSize,
+                                    reading);
+        job.log(LogLevel::Debug, "633 bReturn=%d", bReturn ? 1 : 0);
         break;
     case 7:
         bReturn = ErrorDiffusionFloydSteinberg7351(cupsWidth, actualHeight, height0, image,
-                                                   GetFloydSteinbergGrayAlgorithm(), bits, &DataBinSize);
-        coreLog("DEBUG: 7351 bReturn -- %d.\n", bReturn ? 1 : 0);
+                                                   GetFloydSteinbergGrayAlgorithm(), bits, &DataBinSize, reading);
+        job.log(LogLevel::Debug, "7351 bReturn -- %d.", bReturn ? 1 : 0);
         break;
     case 8:
         bReturn = ErrorDiffusionBurkes(cupsWidth, actualHeight, height0, image, GetFloydSteinbergGrayAlgorithm(),
-                                       bits, &DataBinSize);
-        coreLog("DEBUG: 660 bReturn=%d\n", bReturn ? 1 : 0);
+                                       bits, &DataBinSize, reading);
+        job.log(LogLevel::Debug, "660 bReturn=%d", bReturn ? 1 : 0);
         break;
     case 9:
         bReturn = ErrorDiffusionSierra(cupsWidth, actualHeight, height0, image, GetFloydSteinbergGrayAlgorithm(),
-                                       bits, &DataBinSize);
-        coreLog("DEBUG: 670 bReturn=%d\n", bReturn ? 1 : 0);
+                                       bits, &DataBinSize, reading);
+        job.log(LogLevel::Debug, "670 bReturn=%d", bReturn ? 1 : 0);
         break;
     case 10:
         bReturn = Threshold(cupsWidth, actualHeight, height0, image,
-                            static_cast<unsigned int>(GetThreshholdByManual()), bits, &DataBinSize);
-        coreLog("DEBUG: 680 bReturn=%d\n", bReturn ? 1 : 0);
+                            static_cast<unsigned int>(GetThreshholdByManual(s)), bits, &DataBinSize, reading);
+        job.log(LogLevel::Debug, "680 bReturn=%d", bReturn ? 1 : 0);
         break;
     case 11:
         bReturn = ErrorDiffusionStucki(cupsWidth, actualHeight, height0, image, GetFloydSteinbergGrayAlgorithm(),
-                                       bits, &DataBinSize);
-        coreLog("DEBUG: 670 bReturn=%d\n", bReturn ? 1 : 0);
+                                       bits, &DataBinSize, reading);
+        job.log(LogLevel::Debug, "670 bReturn=%d", bReturn ? 1 : 0);
         break;
     default:
-        coreLog("ERROR: Unsupported binarization setting %d (Imagealgorithm); choose one of 0, 2, 3, 7, 8, 9, "
-                "10, 11.\n",
+        job.log(LogLevel::Error,
+                "Unsupported binarization setting %d (Imagealgorithm); choose one of 0, 2, 3, 7, 8, 9, 10, 11.",
                 algorithm);
-        return PageResult::Failed;
+        return std::nullopt;
     }
     if (!bReturn) {
-        coreLog("ERROR: The binarization (setting %d) of page %d failed.\n", algorithm, pageNumber);
-        return PageResult::Failed;
+        job.log(LogLevel::Error, "The binarization (setting %d) of page %d failed.", algorithm, pageNumber);
+        return std::nullopt;
     }
     if (DataBinSize == 0) {
-        coreLog("ERROR: The binarization of page %d produced an empty bit raster.\n", pageNumber);
-        return PageResult::Failed;
+        job.log(LogLevel::Error, "The binarization of page %d produced an empty bit raster.", pageNumber);
+        return std::nullopt;
     }
     if (DataBinSize != expectedSize) {
         // The raster command announces whole rows; a raster of another size would
         // not match its header.
-        coreLog("ERROR: The binarization of page %d produced %d bytes instead of %lld.\n", pageNumber,
+        job.log(LogLevel::Error, "The binarization of page %d produced %d bytes instead of %lld.", pageNumber,
                 DataBinSize, static_cast<long long>(expectedSize));
-        return PageResult::Failed;
+        return std::nullopt;
     }
-    if (GetBlackAndWhiteInversion() == 0) {
+    if (GetBlackAndWhiteInversion(s) == 0) {
         DoTurnOver(bits, DataBinSize);
     }
 
-    coreLog("DEBUG: Raw>Data Before outputarray -- curPagePos -- %d.\n -- 721\n", curPagePos);
+    job.log(LogLevel::Debug, "Raw>Data Before outputarray -- curPagePos -- %d.\n -- 721", output.position());
     if (inOutputBuffer) {
-        curPagePos += DataBinSize;  // already in place
-    } else if (DataBinSize <= MaxRawDataSize) {
-        outputarray(bits, DataBinSize);
+        output.setPosition(output.position() + DataBinSize);  // already in place
     } else {
-        coreLog("DEBUG: The bit raster of %d bytes is larger than the output buffer; it goes out in "
-                "bands.\n",
+        job.log(LogLevel::Debug, "The bit raster of %d bytes is larger than the output buffer; it goes out in bands.",
                 DataBinSize);
     }
-    coreLog("DEBUG: RawData After outputarray -- curPagePos -- %d.\n -- 725\n", curPagePos);
+    job.log(LogLevel::Debug, "RawData After outputarray -- curPagePos -- %d.\n -- 725", output.position());
+    raster.bits = bits;
+    raster.stride = witsStep;
+    raster.rows = actualHeight + height0;
+    return raster;
+}
 
-    return sendCopies(numCopies, bits, witsStep, actualHeight + height0, pageNumber);
+PageResult colourPageRoad(JobContext& job, unsigned char* image, int cupsWidth, int actualHeight, int numCopies,
+                          int pageNumber)
+{
+    const std::optional<BitRaster> raster = colourBitRaster(job, image, cupsWidth, actualHeight, pageNumber);
+    if (!raster) {
+        return PageResult::Failed;
+    }
+    return sendCopies(job, numCopies, *raster, pageNumber);
 }

@@ -4,85 +4,48 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 
-#include "core/Functions.h"
-#include "core/filterWait.h"
-#include "core/printingCore.h"
+#include "core/jobContext.h"
+#include "core/printerCommands.h"
+#include "core/replyReader.h"
 #include "core/statusMonitor.h"
 
 namespace {
-
-// The reply buffer of the copies: zeroed when the job starts (see
-// resetCopyReplyBuffer) and otherwise only written by reads.
-unsigned char copyReply[5] = {};
-
-constexpr int rasterHeaderBytes = 8;
 
 unsigned int asSignedByte(unsigned char value)
 {
     return static_cast<unsigned int>(static_cast<int>(static_cast<signed char>(value)));
 }
 
-void writeBytes(const unsigned char* data, std::size_t length)
+void writeBytes(JobContext& job, const unsigned char* data, std::size_t length)
 {
     if (length > 0) {
-        printerDevice().write({data, length});
+        job.device().write({data, length});
     }
 }
 
-void writeZeroBytes(long long count)
+void writeZeroBytes(JobContext& job, long long count)
 {
     static const unsigned char zeros[4096] = {};
     while (count > 0) {
         std::size_t chunk = static_cast<std::size_t>(std::min<long long>(count, sizeof zeros));
-        writeBytes(zeros, chunk);
+        writeBytes(job, zeros, chunk);
         count -= static_cast<long long>(chunk);
     }
 }
 
-void writeStatusQuery()
+void writeStatusQuery(JobContext& job)
 {
-    const unsigned char query[] = {0x16, 0x04, 0x04};
-    writeBytes(query, sizeof query);
-    printerDevice().flush();
+    CommandBytes<3> query;
+    command::statusQuery(query.buffer);
+    job.device().write(query.bytes());
+    job.device().flush();
 }
 
-}  // namespace
-
-void sendRasterData(const unsigned char* data, std::size_t length)
+void logTimeDifference(JobContext& job, const char* format, const timeval& later, const timeval& earlier)
 {
-    // In slices, so that a cancel is noticed while a long image goes out.
-    constexpr std::size_t slice = 64 * 1024;
-    std::size_t sent = 0;
-    while (sent < length && !jobCancelled()) {
-        const std::size_t chunk = std::min(slice, length - sent);
-        writeBytes(data + sent, chunk);
-        sent += chunk;
-    }
-    if (sent < length) {
-        coreLog("DEBUG: Job cancelled inside a raster command: the last %zu bytes go as blank rows.\n",
-                length - sent);
-        writeZeroBytes(static_cast<long long>(length - sent));
-    }
-}
-
-namespace {
-
-void appendZeroBytes(long long count)
-{
-    static const unsigned char zeros[4096] = {};
-    while (count > 0) {
-        int chunk = static_cast<int>(std::min<long long>(count, sizeof zeros));
-        outputarray(zeros, chunk);
-        count -= chunk;
-    }
-}
-
-void logTimeDifference(const char* format, const timeval& later, const timeval& earlier)
-{
-    coreLog(format, static_cast<long>(later.tv_sec - earlier.tv_sec),
+    job.log(LogLevel::Debug, format, static_cast<long>(later.tv_sec - earlier.tv_sec),
             static_cast<long>(later.tv_usec - earlier.tv_usec));
 }
 
@@ -106,15 +69,16 @@ enum class AckResult { Acknowledged, TimedOut, Cancelled };
 // Reads printer replies until one begins 10 04 04, for at most `limitMs`.
 // `statusByte` receives the acknowledgement's status byte (0x20, ready, when
 // the reply was too short to carry one).
-AckResult awaitAcknowledgement(long long limitMs, unsigned char& statusByte)
+AckResult awaitAcknowledgement(JobContext& job, long long limitMs, unsigned char& statusByte)
 {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-    const int periodMs = waitPeriodMs();
+    const int periodMs = job.waits.periodMs();
+    unsigned char* reply = job.copyReply;
     // Every pass reads at least once, so a reply that is already there counts
     // even when the limit is (nearly) zero.
     for (;;) {
-        if (jobCancelled()) {
+        if (job.cancelled()) {
             return AckResult::Cancelled;
         }
         long long leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -122,25 +86,25 @@ AckResult awaitAcknowledgement(long long limitMs, unsigned char& statusByte)
             leftMs = 0;
         }
         double leftPeriods = periodMs > 0 ? static_cast<double>(leftMs) / periodMs : 0.0;
-        long count = printerDevice().readReply(copyReply, sizeof copyReply, leftPeriods);
-        PrinterConditions conditions = decodePrinterReply(copyReply, count);
+        long count = readReply(job, reply, replyBytes, leftPeriods);
+        PrinterConditions conditions = decodePrinterReply(reply, count);
         conditions.from = PrinterConditions::From::Copy;
-        printerDevice().condition(conditions);
+        job.device().condition(conditions);
         if (count > 0) {
             if (conditions.valid) {
                 statusByte = conditions.statusByte;
                 return AckResult::Acknowledged;
             }
-            coreLog("DEBUG: Status Process  -- Received reply data %X %X %X %X %X .\n",
-                    asSignedByte(copyReply[0]), asSignedByte(copyReply[1]), asSignedByte(copyReply[2]),
-                    asSignedByte(copyReply[3]), asSignedByte(copyReply[4]));
+            job.log(LogLevel::Debug, "Status Process  -- Received reply data %X %X %X %X %X .",
+                    asSignedByte(reply[0]), asSignedByte(reply[1]), asSignedByte(reply[2]), asSignedByte(reply[3]),
+                    asSignedByte(reply[4]));
             // A garbled answer (a wrong leader, a byte lost on the line) is no
             // acknowledgement, and the printer answers each question once:
             // ask again while the time lasts.
-            writeStatusQuery();
+            writeStatusQuery(job);
         } else if (leftMs > 0) {
             // Nothing came, or the back channel is closed or missing: do not spin.
-            pauseFor(std::min(0.05, leftPeriods));
+            job.waits.pauseFor(std::min(0.05, leftPeriods));
         }
         if (Clock::now() >= deadline) {
             return AckResult::TimedOut;
@@ -150,69 +114,102 @@ AckResult awaitAcknowledgement(long long limitMs, unsigned char& statusByte)
 
 }  // namespace
 
-void resetCopyReplyBuffer() { std::memset(copyReply, 0, sizeof copyReply); }
+namespace {
+
+// The data of an announced raster command: `length` bytes of `data`, then
+// `zeros` bytes of 00, in slices so that a cancel is noticed while a long
+// image goes out; after a cancel the rest goes as 00 bytes (blank rows).
+void sendRasterStream(JobContext& job, const unsigned char* data, std::size_t length, std::size_t zeros)
+{
+    constexpr std::size_t slice = 64 * 1024;
+    const std::size_t total = length + zeros;
+    std::size_t sent = 0;
+    while (sent < total && !job.cancelled()) {
+        const std::size_t end = std::min(sent + slice, total);
+        if (sent < length) {
+            writeBytes(job, data + sent, std::min(end, length) - sent);
+        }
+        if (end > length) {
+            writeZeroBytes(job, static_cast<long long>(end - std::max(sent, length)));
+        }
+        sent = end;
+    }
+    if (sent < total) {
+        job.log(LogLevel::Debug, "Job cancelled inside a raster command: the last %zu bytes go as blank rows.",
+                total - sent);
+        writeZeroBytes(job, static_cast<long long>(total - sent));
+    }
+}
+
+}  // namespace
+
+void sendRasterData(JobContext& job, const unsigned char* data, std::size_t length)
+{
+    sendRasterStream(job, data, length, 0);
+}
 
 int maxRowsPerRasterCommand(int rowBytes)
 {
     if (rowBytes <= 0) {
         return 65535;
     }
-    return std::min(65535, (MaxRawDataSize - rasterHeaderBytes) / rowBytes);
+    return std::min(65535, (MaxRawDataSize - command::rasterHeaderBytes) / rowBytes);
 }
 
-PageResult waitForReadyPrinter(std::unique_lock<std::mutex>& channel)
+PageResult waitForReadyPrinter(JobContext& job, std::unique_lock<std::mutex>& channel)
 {
     for (;;) {
         // A cancelled job starts nothing new, however ready the printer.
-        if (jobCancelled()) {
+        if (job.cancelled()) {
             return PageResult::Cancelled;
         }
-        while (!isPrinterStatusOK.load()) {
-            if (jobCancelled()) {
+        while (!job.printerReady.load()) {
+            if (job.cancelled()) {
                 return PageResult::Cancelled;
             }
-            pauseFor(1.0, [] { return isPrinterStatusOK.load(); });
+            job.waits.pauseFor(1.0, [&job] { return job.printerReady.load(); });
         }
-        channel = std::unique_lock<std::mutex>(printerChannelMutex);
+        channel = std::unique_lock<std::mutex>(job.channel);
         // The monitor may have seen an error while this thread waited for the channel.
-        if (isPrinterStatusOK.load()) {
+        if (job.printerReady.load()) {
             return PageResult::Done;
         }
         channel.unlock();
     }
 }
 
-void sendRasterBands(const unsigned char* image, int rowBytes, int imageRows, int blankRows)
+void sendRasterBands(JobContext& job, const unsigned char* image, int rowBytes, int imageRows, int blankRows)
 {
     const int bandLimit = maxRowsPerRasterCommand(rowBytes);
     const long long totalRows = static_cast<long long>(imageRows) + blankRows;
     // A cancel ends the band in flight with blank rows and starts no other.
-    for (long long first = 0; first < totalRows && !jobCancelled();) {
+    for (long long first = 0; first < totalRows && !job.cancelled();) {
         const int bandRows = static_cast<int>(std::min<long long>(bandLimit, totalRows - first));
         const long long imagePart = std::clamp<long long>(imageRows - first, 0, bandRows);
-        curPagePos = 0;
-        rasterheader(rowBytes, bandRows);
-        outputarray(image + first * rowBytes, static_cast<int>(imagePart * rowBytes));
-        appendZeroBytes((bandRows - imagePart) * rowBytes);
-        SendDataToBackEnd(RawData, rasterHeaderBytes);
-        sendRasterData(RawData + rasterHeaderBytes, static_cast<std::size_t>(curPagePos - rasterHeaderBytes));
+        CommandBytes<command::rasterHeaderBytes> header;
+        command::rasterHeader(header.buffer, rowBytes, bandRows);
+        job.device().write(header.bytes());
+        const std::size_t imageBytes = static_cast<std::size_t>(imagePart) * static_cast<std::size_t>(rowBytes);
+        const std::size_t blankBytes = static_cast<std::size_t>(bandRows - imagePart) * static_cast<std::size_t>(rowBytes);
+        sendRasterStream(job, imagePart > 0 ? image + first * rowBytes : image, imageBytes, blankBytes);
         first += bandRows;
     }
-    curPagePos = 0;
-    printerDevice().flush();
+    job.device().flush();
 }
 
-PageResult sendCopies(int copies, const unsigned char* bits, int witsStep, int rows, int pageNumber)
+PageResult sendCopies(JobContext& job, int copies, const BitRaster& raster, int pageNumber)
 {
+    const int witsStep = raster.stride;
+    const int rows = raster.rows;
     for (int i = 0; i < copies; ++i) {
-        while (isPrinting.load()) {
-            if (!pauseFor(1.0, [] { return !isPrinting.load(); }) && jobCancelled()) {
+        while (job.printing.load()) {
+            if (!job.waits.pauseFor(1.0, [&job] { return !job.printing.load(); }) && job.cancelled()) {
                 return PageResult::Cancelled;
             }
-            coreLog("DEBUG: Status Process : isPrinting = true.\n");
+            job.log(LogLevel::Debug, "Status Process : isPrinting = true.");
         }
         std::unique_lock<std::mutex> channel;
-        PageResult ready = waitForReadyPrinter(channel);
+        PageResult ready = waitForReadyPrinter(job, channel);
         if (ready != PageResult::Done) {
             return ready;
         }
@@ -221,74 +218,78 @@ PageResult sendCopies(int copies, const unsigned char* bits, int witsStep, int r
         timeval afterData{};
         timeval afterReply{};
         gettimeofday(&beforeCopy, nullptr);
-        isPrinting.exchange(true);
-        coreLog("DEBUG: 710 i = %d.\n", i);
-        coreLog("DEBUG:  654 -- OK.\n");
+        job.printing.exchange(true);
+        job.log(LogLevel::Debug, "710 i = %d.", i);
+        job.log(LogLevel::Debug, " 654 -- OK.");
 
-        const unsigned char setUp[] = {0x1B, 0x40, 0x1D, 0x83, lo(GetDensity()), 0x1B, 0x61, 0x01};
-        writeBytes(setUp, sizeof setUp);
+        CommandBytes<16> setUp;
+        command::initialise(setUp.buffer);
+        command::density(setUp.buffer, GetDensity(job.settings));
+        command::justification(setUp.buffer, 1);
+        writeBytes(job, setUp.data, static_cast<std::size_t>(setUp.length));
 
-        const int afterFeed = GetAfterPrintFeed();
-        coreLog("DEBUG: 710 GetAfterPrintFeed -- %d\n", afterFeed);
+        const int afterFeed = GetAfterPrintFeed(job.settings);
+        job.log(LogLevel::Debug, "710 GetAfterPrintFeed -- %d", afterFeed);
         const long long blankRows = 8LL * afterFeed;
         const long long lastHeight = rows + blankRows;
-        coreLog("DEBUG: page lastHeight -- %lld\n", lastHeight);
+        job.log(LogLevel::Debug, "page lastHeight -- %lld", lastHeight);
 
         if (lastHeight <= maxRowsPerRasterCommand(witsStep)) {
-            const unsigned char header[] = {0x1D, 0x76, 0x30, 0x00, lo(witsStep), hi(witsStep),
-                                            lo(static_cast<int>(lastHeight)), hi(static_cast<int>(lastHeight))};
-            writeBytes(header, sizeof header);
-            printerDevice().flush();
-            sendRasterData(bits, static_cast<std::size_t>(rows) * static_cast<std::size_t>(witsStep));
+            CommandBytes<command::rasterHeaderBytes> header;
+            command::rasterHeader(header.buffer, witsStep, static_cast<int>(lastHeight));
+            writeBytes(job, header.data, static_cast<std::size_t>(header.length));
+            job.device().flush();
+            sendRasterData(job, raster.bits, static_cast<std::size_t>(rows) * static_cast<std::size_t>(witsStep));
             // The announced AfterFeed rows arrive as blank rows, so the printer
             // takes exactly the announced bytes as image.
-            writeZeroBytes(blankRows * witsStep);
-            printerDevice().flush();
+            writeZeroBytes(job, blankRows * witsStep);
+            job.device().flush();
         } else {
-            coreLog("DEBUG: Copy %d of page %d goes out in bands of at most %d rows.\n", i + 1,
-                    pageNumber, maxRowsPerRasterCommand(witsStep));
-            sendRasterBands(bits, witsStep, rows, static_cast<int>(blankRows));
+            job.log(LogLevel::Debug, "Copy %d of page %d goes out in bands of at most %d rows.", i + 1, pageNumber,
+                    maxRowsPerRasterCommand(witsStep));
+            sendRasterBands(job, raster.bits, witsStep, rows, static_cast<int>(blankRows));
         }
         gettimeofday(&afterData, nullptr);
 
         // A monitor reply that came after its time limit must not pass for
         // this copy's acknowledgement.
-        long stale = printerDevice().drain();
+        long stale = drainReplies(job);
         if (stale > 0) {
-            coreLog("DEBUG: Discarded %ld stale reply bytes before copy %d.\n", stale, i + 1);
+            job.log(LogLevel::Debug, "Discarded %ld stale reply bytes before copy %d.", stale, i + 1);
         }
-        writeStatusQuery();
+        writeStatusQuery(job);
 
         // A long copy is still printing: allow 10 periods plus 2 ms per row.
         const double limitPeriods = 10.0 + 0.002 * static_cast<double>(lastHeight);
         unsigned char statusByte = 0;
-        AckResult ack = awaitAcknowledgement(periodsToMs(limitPeriods), statusByte);
+        AckResult ack = awaitAcknowledgement(job, job.waits.periodsToMs(limitPeriods), statusByte);
         if (ack == AckResult::Cancelled) {
-            isPrinting.exchange(false);
+            job.printing.exchange(false);
             return PageResult::Cancelled;
         }
         if (ack == AckResult::TimedOut) {
-            isPrinting.exchange(false);
-            coreLog("ERROR: The printer did not acknowledge copy %d of page %d within %.1f seconds; the copy "
-               "may be incomplete.\n",
-               i + 1, pageNumber, static_cast<double>(periodsToMs(limitPeriods)) / 1000.0);
+            job.printing.exchange(false);
+            job.log(LogLevel::Error,
+                    "The printer did not acknowledge copy %d of page %d within %.1f seconds; the copy may be "
+                    "incomplete.",
+                    i + 1, pageNumber, static_cast<double>(job.waits.periodsToMs(limitPeriods)) / 1000.0);
             return PageResult::Failed;
         }
-        isPrinting.exchange(false);
-        notifyWaiters();
-        coreLog("DEBUG: Status Process  -- Received reply.\n");
+        job.printing.exchange(false);
+        job.waits.notify();
+        job.log(LogLevel::Debug, "Status Process  -- Received reply.");
         if (const char* reason = incompleteReason(statusByte)) {
-            coreLog("INFO: Copy %d of page %d may be incomplete: %s.\n", i + 1, pageNumber, reason);
+            job.log(LogLevel::Info, "Copy %d of page %d may be incomplete: %s.", i + 1, pageNumber, reason);
         }
         if (printerErrorCode(statusByte) != 0) {
-            holdPrintingAfterErrorReply();
+            holdPrintingAfterErrorReply(job);
         }
         channel.unlock();
 
         gettimeofday(&afterReply, nullptr);
-                coreLog("INFO: Printer Status OK.\n");
-        logTimeDifference("DEBUG: Status Process Time -- Time2 -- %ld.%06ld seconds.\n", afterData, beforeCopy);
-        logTimeDifference("DEBUG: Status Process Time -- Time3 -- %ld.%06ld seconds.\n", afterReply, afterData);
+        job.log(LogLevel::Info, "Printer Status OK.");
+        logTimeDifference(job, "Status Process Time -- Time2 -- %ld.%06ld seconds.", afterData, beforeCopy);
+        logTimeDifference(job, "Status Process Time -- Time3 -- %ld.%06ld seconds.", afterReply, afterData);
     }
     return PageResult::Done;
 }

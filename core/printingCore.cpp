@@ -7,67 +7,12 @@
 #include <cstring>
 #include <mutex>
 
-#include "core/Functions.h"
+#include "core/blankLines.h"
 #include "core/colourPageRoad.h"
-#include "core/filterWait.h"
-#include "core/statusMonitor.h"
+#include "core/printerCommands.h"
+#include "core/replyReader.h"
+#include "diagnostics/jobLog.h"
 #include "imaging/ImageBuffer.h"
-
-PrinterConditions decodePrinterReply(const unsigned char* reply, long count)
-{
-    PrinterConditions c;
-    c.count = count;
-    std::memcpy(c.reply, reply, sizeof c.reply);
-    c.valid = count >= 3 && reply[0] == 0x10 && reply[1] == 0x04 && reply[2] == 0x04;
-    c.statusByte = count >= 4 ? reply[3] : 0x20;
-    c.coverOpen = (c.statusByte & 0x04) != 0;
-    c.paperOut = (c.statusByte & 0x20) == 0;
-    c.overheating = (c.statusByte & 0x10) != 0;
-    c.skewed = (c.statusByte & 0x80) != 0;
-    return c;
-}
-
-namespace {
-
-// Without a session: bytes to standard output, lines to standard error, no
-// replies (a tool that builds a page without a printer).
-class StandardStreams final : public PrinterDevice {
-public:
-    void write(std::span<const unsigned char> bytes) override
-    {
-        if (!bytes.empty()) {
-            std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-        }
-    }
-    void flush() override { std::fflush(stdout); }
-    long readReply(unsigned char*, std::size_t, double) override { return -1; }
-    long drain() override { return 0; }
-    bool cancelled() override { return isCancelRequested(); }
-    void message(const char* line) override { std::fputs(line, stderr); }
-    void condition(const PrinterConditions&) override {}
-};
-
-StandardStreams standardStreams;
-PrinterDevice* sessionDevice = nullptr;
-
-// The core's one lock: held by a session from its start to its end.
-std::mutex coreLock;
-
-}  // namespace
-
-PrinterDevice& printerDevice() { return sessionDevice != nullptr ? *sessionDevice : standardStreams; }
-
-bool jobCancelled() { return printerDevice().cancelled(); }
-
-void coreLog(const char* format, ...)
-{
-    char line[1024];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    printerDevice().message(line);
-}
 
 PageRowSizes pageRowSizes(unsigned width, unsigned bitsPerColor, unsigned bytesPerLine)
 {
@@ -82,89 +27,110 @@ PageRowSizes pageRowSizes(unsigned width, unsigned bitsPerColor, unsigned bytesP
     return sizes;
 }
 
-struct PrintSession::State {
-    std::unique_lock<std::mutex> lock{coreLock};
-    StatusMonitor monitor;
-};
+namespace {
+
+// Attaches the device before the monitor starts to use it.
+JobContext& attached(JobContext& job, PrinterDevice& device)
+{
+    job.attach(&device);
+    std::memset(job.copyReply, 0, sizeof job.copyReply);
+    job.pendingCount = 0;
+    job.output.setPosition(0);
+    return job;
+}
+
+}  // namespace
 
 PrintSession::PrintSession(PrinterDevice& device)
+    : own_(std::make_unique<JobContext>()), job_(attached(*own_, device)), monitor_(job_)
 {
-    // The lock first: the device and the shared state are this session's only
-    // once the previous session has ended.
-    std::unique_lock<std::mutex> lock(coreLock);
-    sessionDevice = &device;
-    resetCopyReplyBuffer();
-    curPagePos = 0;
-    state_.reset(new State{std::move(lock), {}});
+}
+
+PrintSession::PrintSession(JobContext& context, PrinterDevice& device)
+    : job_(attached(context, device)), monitor_(job_)
+{
 }
 
 PrintSession::~PrintSession()
 {
-    state_->monitor.stop();
-    sessionDevice = nullptr;
+    monitor_.stop();
+    job_.attach(nullptr);
 }
-
-void PrintSession::useSettings(const settingsThermalSensitivityPara& settings) { settingsThermalSensitivity = settings; }
-
-void PrintSession::stopMonitor() { state_->monitor.stop(); }
 
 void PrintSession::sendCancelSequence()
 {
-    state_->monitor.stop();
-    std::lock_guard<std::mutex> channel(printerChannelMutex);
-    curPagePos = 0;
-    cancelJob();
-    SendDataToBackEnd(RawData, curPagePos);
-    printerDevice().flush();
-    curPagePos = 0;
+    monitor_.stop();
+    std::lock_guard<std::mutex> channel(job_.channel);
+    job_.output.setPosition(0);
+    command::cancelSequence(job_.output);
+    job_.device().write(job_.output.bytes());
+    job_.device().flush();
+    job_.output.setPosition(0);
+}
+
+PrinterConditions askPrinterStatus(PrinterDevice& device)
+{
+    JobContext job;
+    job.attach(&device);
+    std::lock_guard<std::mutex> channel(job.channel);
+    CommandBytes<3> query;
+    command::statusQuery(query.buffer);
+    device.write(query.bytes());
+    device.flush();
+    unsigned char reply[replyBytes] = {};
+    return decodePrinterReply(reply, readReply(job, reply, sizeof reply, 1.0));
 }
 
 namespace {
 
-void writeInitialise()
+void writeInitialise(JobContext& job)
 {
-    std::lock_guard<std::mutex> channel(printerChannelMutex);
-    const unsigned char initialise[] = {0x1B, 0x40};
-    printerDevice().write(initialise);
-    printerDevice().flush();
+    std::lock_guard<std::mutex> channel(job.channel);
+    CommandBytes<2> initialise;
+    command::initialise(initialise.buffer);
+    job.device().write(initialise.bytes());
+    job.device().flush();
 }
 
 // The 1-bit road: set-up commands and the page's rows as read, sent once.
-PageResult oneBitRoad(const unsigned char* page, int actualWidth, int cupsHeight)
+PageResult oneBitRoad(JobContext& job, const unsigned char* page, int actualWidth, int cupsHeight)
 {
-    curPagePos = 0;
-    setPaperMode(GetPaperMode());
-    setStartFeed(GetOpeningFeed());
-    setDensity(GetDensity());
-    setAlign(GetAlignment());
-    const int setUpBytes = curPagePos;
+    OutputBuffer& out = job.output;
+    out.setPosition(0);
+    command::paperMode(out, GetPaperMode(job.settings));
+    command::feed(out, GetOpeningFeed(job.settings));
+    command::density(out, GetDensity(job.settings));
+    command::justification(out, static_cast<unsigned int>(GetAlignment()));
+    const int setUpBytes = out.position();
     const std::int64_t pageBytes = static_cast<std::int64_t>(actualWidth) * cupsHeight;
-    const bool oneCommand =
-        cupsHeight <= 65535 && setUpBytes + 8 + pageBytes <= static_cast<std::int64_t>(MaxRawDataSize);
+    const bool oneCommand = cupsHeight <= 65535 &&
+                            setUpBytes + command::rasterHeaderBytes + pageBytes <= static_cast<std::int64_t>(out.capacity());
     if (oneCommand) {
-        rasterheader(actualWidth, cupsHeight);
-        outputarray(page, static_cast<int>(pageBytes));
+        command::rasterHeader(out, actualWidth, cupsHeight);
+        out.append({page, static_cast<std::size_t>(pageBytes)});
     }
 
     std::unique_lock<std::mutex> channel;
-    PageResult ready = waitForReadyPrinter(channel);
+    PageResult ready = waitForReadyPrinter(job, channel);
     if (ready != PageResult::Done) {
         return ready;
     }
-    coreLog("INFO:  开始发送数据Gray.\n");
+    job.log(LogLevel::Info, " 开始发送数据Gray.");
+    const std::span<const unsigned char> bytes = out.bytes();
+    const std::size_t headerEnd = static_cast<std::size_t>(setUpBytes + command::rasterHeaderBytes);
     if (oneCommand) {
-        SendDataToBackEnd(RawData, setUpBytes + 8);
-        sendRasterData(RawData + setUpBytes + 8, static_cast<std::size_t>(curPagePos - setUpBytes - 8));
-        printerDevice().flush();
+        job.device().write(bytes.first(headerEnd));
+        sendRasterData(job, bytes.data() + headerEnd, bytes.size() - headerEnd);
+        job.device().flush();
     } else {
-        coreLog("DEBUG: The page of %d rows of %d bytes goes out in bands of at most %d rows.\n", cupsHeight,
+        job.log(LogLevel::Debug, "The page of %d rows of %d bytes goes out in bands of at most %d rows.", cupsHeight,
                 actualWidth, maxRowsPerRasterCommand(actualWidth));
-        SendDataToBackEnd(RawData, setUpBytes);
-        sendRasterBands(page, actualWidth, cupsHeight, 0);
+        job.device().write(bytes.first(static_cast<std::size_t>(setUpBytes)));
+        sendRasterBands(job, page, actualWidth, cupsHeight, 0);
     }
     channel.unlock();
-    pauseFor(1.0);
-    curPagePos = 0;
+    job.waits.pauseFor(1.0);
+    out.setPosition(0);
     return PageResult::Done;
 }
 
@@ -185,6 +151,8 @@ PageResult PrintSession::printPage(const PageFormat& page, const RowReader& read
 
 PageResult PrintSession::printPage(const PageFormat& page, const BandReader& readRows, unsigned char* pageBuffer)
 {
+    // What the imaging library logs while it works on the page is the job's.
+    const LogScope logScope(job_.device());
     const int cupsHeight = page.height;
     const int bytesPerLine = page.bytesPerLine;
     const int actualWidth = page.actualWidth;
@@ -196,20 +164,20 @@ PageResult PrintSession::printPage(const PageFormat& page, const BandReader& rea
     // Ink bytes become light as 255 - ink, which for a byte is ink ^ 255.
     const unsigned inkToLight = page.grayLight ? 0 : 255;
     if (rowBytes > actualWidth) {
-        coreLog("ERROR: Page %d: a line of %d bytes does not fit the page buffer row of %d bytes.\n", pageNumber,
+        job_.log(LogLevel::Error, "Page %d: a line of %d bytes does not fit the page buffer row of %d bytes.", pageNumber,
                 rowBytes, actualWidth);
         return PageResult::Failed;
     }
 
-    writeInitialise();
+    writeInitialise(job_);
 
     ScratchBuffer<unsigned char> lineMap = allocateScratch<unsigned char>(cupsHeight);
     ScratchBuffer<unsigned char> grayLine = widenGray ? allocateScratch<unsigned char>(bytesPerLine) : nullptr;
     if (!lineMap || (widenGray && !grayLine)) {
-        coreLog("ERROR: Unable to allocate the line map of page %d.\n", pageNumber);
+        job_.log(LogLevel::Error, "Unable to allocate the line map of page %d.", pageNumber);
         return PageResult::Failed;
     }
-    coreLog("DEBUG: y -- %d.\n", 0);
+    job_.log(LogLevel::Debug, "y -- %d.", 0);
     // Rows that lie back to back in the page buffer are read a band at a
     // time, a band small enough to be classified while it is still cached.
     const bool backToBack = !widenGray && rowBytes == actualWidth;
@@ -220,11 +188,11 @@ PageResult PrintSession::printPage(const PageFormat& page, const BandReader& rea
         if (!readRows(widenGray ? grayLine.get() : band, static_cast<unsigned>(rows),
                       static_cast<unsigned>(bytesPerLine))) {
             if (rows == 1) {
-                coreLog("ERROR: The raster stream ended inside page %d (%d of %d lines read); the page was "
-                        "not printed.\n", pageNumber, y, cupsHeight);
+                job_.log(LogLevel::Error, "The raster stream ended inside page %d (%d of %d lines read); the page was "
+                        "not printed.", pageNumber, y, cupsHeight);
             } else {
-                coreLog("ERROR: The raster stream ended inside page %d (within lines %d to %d of %d); the page "
-                        "was not printed.\n", pageNumber, y + 1, y + rows, cupsHeight);
+                job_.log(LogLevel::Error, "The raster stream ended inside page %d (within lines %d to %d of %d); the page "
+                        "was not printed.", pageNumber, y + 1, y + rows, cupsHeight);
             }
             return PageResult::Abandoned;
         }
@@ -242,8 +210,8 @@ PageResult PrintSession::printPage(const PageFormat& page, const BandReader& rea
             std::memset(row + rowBytes, 0, static_cast<std::size_t>(actualWidth - rowBytes));
             const int temp = isNullDataLine(row, rowBytes);
             if (temp < 0) {
-                coreLog("DEBUG: isNullDataLine error. temp -- %d.\n", temp);
-                coreLog("ERROR: Page %d: the blank-line test failed on line %d.\n", pageNumber, y);
+                job_.log(LogLevel::Debug, "isNullDataLine error. temp -- %d.", temp);
+                job_.log(LogLevel::Error, "Page %d: the blank-line test failed on line %d.", pageNumber, y);
                 return PageResult::Failed;
             }
             lineMap[y] = static_cast<unsigned char>(temp);
@@ -251,18 +219,18 @@ PageResult PrintSession::printPage(const PageFormat& page, const BandReader& rea
     }
 
     // Paper saving.
-    const int paperSaveMode = GetPaperSaveMode();
+    const int paperSaveMode = GetPaperSaveMode(job_.settings);
     int startLine = 0;
     int endLine = 0;
-    coreLog("DEBUG: 1 startLine -- %d.endLine -- %d.\n", 0, 0);
+    job_.log(LogLevel::Debug, "1 startLine -- %d.endLine -- %d.", 0, 0);
     int actualHeight = cupsHeight;
     unsigned char* actualRasterDataPtr = pageBuffer;
     if (paperSaveMode > 0) {
-        const int pageHeaderBlank = GetpageHeaderBlank() * 8;
-        const int endBlank = GetEndBlank() * 8;
+        const int pageHeaderBlank = GetpageHeaderBlank(job_.settings) * 8;
+        const int endBlank = GetEndBlank(job_.settings) * 8;
         DataNullLine(lineMap.get(), cupsHeight, &startLine, &endLine, paperSaveMode);
-        coreLog("DEBUG: 2 pageHeaderBlank -- %d.endBlank -- %d.\n", pageHeaderBlank, endBlank);
-        coreLog("DEBUG: 3 startLine -- %d.endLine -- %d.\n", startLine, endLine);
+        job_.log(LogLevel::Debug, "2 pageHeaderBlank -- %d.endBlank -- %d.", pageHeaderBlank, endBlank);
+        job_.log(LogLevel::Debug, "3 startLine -- %d.endLine -- %d.", startLine, endLine);
         const int keptTop = pageHeaderBlank <= startLine ? pageHeaderBlank : 0;
         const int keptBottom = endBlank <= endLine ? endBlank : 0;
         int actualStartLine = 0;
@@ -270,35 +238,35 @@ PageResult PrintSession::printPage(const PageFormat& page, const BandReader& rea
             actualStartLine = startLine - keptTop;
             const int actualEndLine = endLine - keptBottom;
             actualHeight = cupsHeight - (actualStartLine + actualEndLine) + 1;
-            coreLog("DEBUG: 1 actualHeight -- %d,actualStartLine -- %d, actualEndLine -- %d.\n", actualHeight,
+            job_.log(LogLevel::Debug, "1 actualHeight -- %d,actualStartLine -- %d, actualEndLine -- %d.", actualHeight,
                     actualStartLine, actualEndLine);
         } else if (startLine == 0 && endLine > 0) {
             actualHeight = cupsHeight - (endLine - keptBottom) + 1;
-            coreLog("DEBUG: 2 actualHeight -- %d.\n", actualHeight);
+            job_.log(LogLevel::Debug, "2 actualHeight -- %d.", actualHeight);
         } else if (startLine > 0 && endLine == 0) {
             actualStartLine = startLine - keptTop;
             actualHeight = cupsHeight - actualStartLine + 1;
-            coreLog("DEBUG: 3 actualHeight -- %d.\n", actualHeight);
+            job_.log(LogLevel::Debug, "3 actualHeight -- %d.", actualHeight);
         } else if (startLine == 0 && endLine == 0) {
-            coreLog("DEBUG: 4 actualHeight -- %d.\n", actualHeight);
+            job_.log(LogLevel::Debug, "4 actualHeight -- %d.", actualHeight);
         }
         if (actualHeight > cupsHeight - actualStartLine) {
             actualHeight = cupsHeight - actualStartLine;
         }
-        coreLog("DEBUG: 5 actualHeight -- %d.\n", actualHeight);
+        job_.log(LogLevel::Debug, "5 actualHeight -- %d.", actualHeight);
         // The kept rows are selected in place: the road works on them where
         // they were read, and the page buffer is read afresh for every page.
         actualRasterDataPtr = pageBuffer + static_cast<std::int64_t>(actualStartLine) * actualWidth;
-        coreLog("DEBUG: Ptr 1 actualRasterDataPtr -- notNullData; notNullData -- NULL .\n");
+        job_.log(LogLevel::Debug, "Ptr 1 actualRasterDataPtr -- notNullData; notNullData -- NULL .");
     }
 
     switch (page.bitsPerColor) {
     case 8:
-        return colourPageRoad(actualRasterDataPtr, page.width, actualHeight, page.copies, pageNumber);
+        return colourPageRoad(job_, actualRasterDataPtr, page.width, actualHeight, page.copies, pageNumber);
     case 1:
-        return oneBitRoad(pageBuffer, actualWidth, cupsHeight);
+        return oneBitRoad(job_, pageBuffer, actualWidth, cupsHeight);
     default:
-        coreLog("ERROR: Page %d has %u bits per colour; only 1 and 8 can be printed.\n", pageNumber,
+        job_.log(LogLevel::Error, "Page %d has %u bits per colour; only 1 and 8 can be printed.", pageNumber,
                 static_cast<unsigned>(page.bitsPerColor));
         return PageResult::Failed;
     }

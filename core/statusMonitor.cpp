@@ -3,105 +3,35 @@
 #include <sys/time.h>
 
 #include <chrono>
+#include <cstring>
 
-#include "core/filterWait.h"
-#include "core/printingCore.h"
-
-std::atomic<bool> isPrinterStatusOK{false};
-std::atomic<bool> isPrinting{false};
-std::mutex printerChannelMutex;
-unsigned char status[5] = {};
+#include "core/jobContext.h"
+#include "core/replyReader.h"
 
 namespace {
 
-std::atomic<bool> monitorStopRequested{false};
-
-// Consecutive clean replies; the printer counts as ready after three.
-int delayTimeCount = 0;
-
-void setPrinterReady(bool ready)
+void setPrinterReady(JobContext& job, bool ready)
 {
-    isPrinterStatusOK.exchange(ready);
-    notifyWaiters();
-}
-
-// One query/reply exchange, under the channel lock.
-void pollPrinterOnce()
-{
-    std::lock_guard<std::mutex> channel(printerChannelMutex);
-    // A copy that started while this thread waited for the lock owns the
-    // replies until its acknowledgement.
-    if (isPrinting.load()) {
-        return;
-    }
-    PrinterDevice& device = printerDevice();
-    const unsigned char query[] = {0x16, 0x04, 0x04};
-    device.write(query);
-    device.flush();
-    const long count = device.readReply(status, sizeof status, 1.0);
-    PrinterConditions conditions = decodePrinterReply(status, count);
-    conditions.from = PrinterConditions::From::Monitor;
-    if (conditions.valid) {
-        if (conditions.errorCode() != 0) {
-            setPrinterReady(false);
-            delayTimeCount = 0;
-        } else {
-            ++delayTimeCount;
-        }
-        if (delayTimeCount >= 3) {
-            setPrinterReady(true);
-            delayTimeCount = 0;
-        }
-    }
-    conditions.readyCount = delayTimeCount;
-    device.condition(conditions);
+    job.printerReady.exchange(ready);
+    job.waits.notify();
 }
 
 }  // namespace
 
-unsigned char printerErrorCode(unsigned char statusByte)
+void holdPrintingAfterErrorReply(JobContext& job)
 {
-    const unsigned char reply[5] = {0x10, 0x04, 0x04, statusByte, 0x00};
-    return decodePrinterReply(reply, sizeof reply).errorCode();
+    // The caller holds the channel, as the monitor does while it counts.
+    job.readyCount = 0;
+    setPrinterReady(job, false);
 }
 
-void holdPrintingAfterErrorReply()
+StatusMonitor::StatusMonitor(JobContext& job) : job_(job)
 {
-    // The caller holds printerChannelMutex, as the monitor does while it counts.
-    delayTimeCount = 0;
-    setPrinterReady(false);
-}
-
-void printerStatusProcess()
-{
-    while (!monitorStopRequested.load() && !jobCancelled()) {
-        timeval start{};
-        timeval end{};
-        gettimeofday(&start, nullptr);
-        if (!isPrinting.load()) {
-            pollPrinterOnce();
-        }
-        gettimeofday(&end, nullptr);
-        coreLog("DEBUG: Status Process Time -- time1 -- %ld.%06ld seconds\n", static_cast<long>(end.tv_sec - start.tv_sec),
-                static_cast<long>(end.tv_usec - start.tv_usec));
-        pauseFor(1.0, [] { return monitorStopRequested.load(); });
-        if (waitPeriodMs() == 0) {
-            // A zero test period must not turn the poll into a busy loop.
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-}
-
-StatusMonitor::StatusMonitor()
-{
-    monitorStopRequested.store(false);
-    isPrinterStatusOK.store(false);
-    isPrinting.store(false);
-    delayTimeCount = 0;
-    for (unsigned char& b : status) {
-        b = 0;
-    }
-    thread_ = std::thread(printerStatusProcess);
+    job_.printerReady.store(false);
+    job_.printing.store(false);
+    job_.readyCount = 0;
+    std::memset(job_.monitorReply, 0, sizeof job_.monitorReply);
+    thread_ = std::thread([this] { run(); });
 }
 
 StatusMonitor::~StatusMonitor() { stop(); }
@@ -111,7 +41,63 @@ void StatusMonitor::stop()
     if (!thread_.joinable()) {
         return;
     }
-    monitorStopRequested.store(true);
-    notifyWaiters();
+    stopRequested_.store(true);
+    job_.waits.notify();
     thread_.join();
+}
+
+// One query/reply exchange, under the channel lock.
+void StatusMonitor::pollOnce()
+{
+    std::lock_guard<std::mutex> channel(job_.channel);
+    // A copy that started while this thread waited for the lock owns the
+    // replies until its acknowledgement.
+    if (job_.printing.load()) {
+        return;
+    }
+    CommandBytes<3> query;
+    command::statusQuery(query.buffer);
+    PrinterDevice& device = job_.device();
+    device.write(query.bytes());
+    device.flush();
+    const long count = readReply(job_, job_.monitorReply, sizeof job_.monitorReply, 1.0);
+    PrinterConditions conditions = decodePrinterReply(job_.monitorReply, count);
+    conditions.from = PrinterConditions::From::Monitor;
+    if (conditions.valid) {
+        if (conditions.errorCode() != 0) {
+            setPrinterReady(job_, false);
+            job_.readyCount = 0;
+        } else {
+            ++job_.readyCount;
+        }
+        if (job_.readyCount >= 3) {
+            setPrinterReady(job_, true);
+            job_.readyCount = 0;
+        }
+    }
+    conditions.readyCount = job_.readyCount;
+    device.condition(conditions);
+}
+
+void StatusMonitor::run()
+{
+    // The imaging library is not called here, but whatever logs on this
+    // thread belongs to the job.
+    LogScope scope(job_.device());
+    while (!stopRequested_.load() && !job_.cancelled()) {
+        timeval start{};
+        timeval end{};
+        gettimeofday(&start, nullptr);
+        if (!job_.printing.load()) {
+            pollOnce();
+        }
+        gettimeofday(&end, nullptr);
+        job_.log(LogLevel::Debug, "Status Process Time -- time1 -- %ld.%06ld seconds",
+                 static_cast<long>(end.tv_sec - start.tv_sec), static_cast<long>(end.tv_usec - start.tv_usec));
+        job_.waits.pauseFor(1.0, [this] { return stopRequested_.load(); });
+        if (job_.waits.periodMs() == 0) {
+            // A zero test period must not turn the poll into a busy loop.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
 }

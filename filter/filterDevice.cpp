@@ -12,33 +12,12 @@
 #include <cstring>
 #include <mutex>
 
-#include "core/filterWait.h"
-
-long (*testPrinterReply)(unsigned char* buffer, std::size_t length) = nullptr;
+#include "diagnostics/jobLog.h"
 
 namespace {
 
 // The back channel from the printer, as CUPS sets it up for filters.
 constexpr int backChannelFd = 3;
-
-// The job's log is a pipe shared with this filter's other thread and the
-// job's other programs: a line goes out in one write, so that no other
-// line lands inside it.
-void writeLogText(const char* text)
-{
-    std::size_t left = std::strlen(text);
-    while (left > 0) {
-        const ssize_t written = ::write(STDERR_FILENO, text, left);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        text += written;
-        left -= static_cast<std::size_t>(written);
-    }
-}
 
 unsigned int asSignedByte(unsigned char value)
 {
@@ -63,34 +42,21 @@ void reserveBackChannel()
 
 // Waits until the back channel has something to read. 1: readable, 0: time is
 // up, -1: there is no back channel.
-int waitReadable(long long timeoutMs)
+int waitReadable(int timeoutMs)
 {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        long long left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left < 0) {
-            left = 0;
-        }
-        // Short slices, so that a cancel is noticed while waiting.
-        long long slice = left < 20 ? left : 20;
         pollfd p{backChannelFd, POLLIN, 0};
-        int ready = ::poll(&p, 1, static_cast<int>(slice));
+        const int ready = ::poll(&p, 1, timeoutMs);
         if (ready < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
             }
             return -1;
         }
-        if (ready > 0) {
-            if ((p.revents & POLLNVAL) != 0) {
-                return -1;
-            }
-            return 1;
+        if (ready > 0 && (p.revents & POLLNVAL) != 0) {
+            return -1;
         }
-        if (left == 0 || isCancelRequested()) {
-            return 0;
-        }
+        return ready > 0 ? 1 : 0;
     }
 }
 
@@ -135,10 +101,10 @@ void writeConditionLines(unsigned char printerStatus, bool skewed)
         break;
     }
     if (first != nullptr) {
-        std::fputs(first, stderr);
+        writeStandardError(first);
     }
     if (second != nullptr) {
-        std::fputs(second, stderr);
+        writeStandardError(second);
     }
 }
 
@@ -147,34 +113,34 @@ void writeConditionLines(unsigned char printerStatus, bool skewed)
 void writeMonitorReplyLines(const PrinterConditions& c)
 {
     const unsigned char* r = c.reply;
-    std::fprintf(stderr, "DEBUG: Status Process -- Printer Status: %X %X %X %X %X .\n", asSignedByte(r[0]),
+    cupsLog(LogLevel::Debug, "Status Process -- Printer Status: %X %X %X %X %X .", asSignedByte(r[0]),
                  asSignedByte(r[1]), asSignedByte(r[2]), asSignedByte(r[3]), asSignedByte(r[4]));
     if (!c.valid) {
         return;
     }
     const unsigned char tempStatus = c.statusByte;
-    std::fprintf(stderr, "DEBUG: Status Process -- Printer Status: tempStatus %X.\n", tempStatus);
-    std::fprintf(stderr, "DEBUG: Error and Warn -- temp: temp %X.\n", tempStatus & 0x04);
-    std::fprintf(stderr, "DEBUG: Error and Warn -- temp&0x4 == 1 : -- %d.\n", 0);
+    cupsLog(LogLevel::Debug, "Status Process -- Printer Status: tempStatus %X.", tempStatus);
+    cupsLog(LogLevel::Debug, "Error and Warn -- temp: temp %X.", tempStatus & 0x04);
+    cupsLog(LogLevel::Debug, "Error and Warn -- temp&0x4 == 1 : -- %d.", 0);
     unsigned char printerStatus = 0;
     if (c.coverOpen) {
         printerStatus = 1;
-        std::fprintf(stderr, "DEBUG: Error and Warn -- printerStatus1 -- %X.\n", 1);
+        cupsLog(LogLevel::Debug, "Error and Warn -- printerStatus1 -- %X.", 1);
     }
     if (c.paperOut) {
         printerStatus |= 2;
-        std::fprintf(stderr, "DEBUG: Error and Warn -- printerStatus2 -- %X.\n", printerStatus);
+        cupsLog(LogLevel::Debug, "Error and Warn -- printerStatus2 -- %X.", printerStatus);
     }
     if (c.overheating) {
         printerStatus |= 4;
-        std::fprintf(stderr, "DEBUG: Error and Warn -- PrinterStatus3 -- %X.\n", printerStatus);
+        cupsLog(LogLevel::Debug, "Error and Warn -- PrinterStatus3 -- %X.", printerStatus);
     }
     if (c.skewed) {
-        std::fprintf(stderr, "DEBUG: Error and Warn -- paperStatus -- %X.\n", 0);
+        cupsLog(LogLevel::Debug, "Error and Warn -- paperStatus -- %X.", 0);
     }
-    std::fprintf(stderr, "DEBUG: Status Process -- Printer Status: printerStatus %d .\n", printerStatus);
+    cupsLog(LogLevel::Debug, "Status Process -- Printer Status: printerStatus %d .", printerStatus);
     writeConditionLines(printerStatus, c.skewed);
-    std::fprintf(stderr, "DEBUG: Status Process Error -- delayTimeCount -- %d.\n", c.readyCount);
+    cupsLog(LogLevel::Debug, "Status Process Error -- delayTimeCount -- %d.", c.readyCount);
 }
 
 // One bit per keyword the filter owns; the three errors use the bits of
@@ -223,7 +189,7 @@ void tellReasonsLocked(unsigned present, unsigned which, bool always)
         }
         char line[80];
         std::snprintf(line, sizeof line, "STATE: %c%s\n", set ? '+' : '-', reason.keyword);
-        std::fputs(line, stderr);
+        writeStandardError(line);
         toldReasons |= reason.bit;
         presentReasons = set ? (presentReasons | reason.bit) : (presentReasons & ~reason.bit);
     }
@@ -261,16 +227,14 @@ void FilterDevice::write(std::span<const unsigned char> bytes)
 
 void FilterDevice::flush() { std::fflush(stdout); }
 
-bool FilterDevice::cancelled() { return isCancelRequested(); }
-
-void FilterDevice::message(const char* line) { writeLogText(line); }
+void FilterDevice::log(LogLevel level, std::string_view text) { writeCupsLine(level, text); }
 
 void FilterDevice::condition(const PrinterConditions& conditions)
 {
     if (conditions.from == PrinterConditions::From::Monitor) {
         if (conditions.count <= 0) {
             if (!silenceReported_) {
-                std::fputs("INFO: The printer does not answer; waiting for it.\n", stderr);
+                writeCupsLine(LogLevel::Info, "The printer does not answer; waiting for it.");
                 silenceReported_ = true;
             }
             tellReasons(reasonNoAnswer, reasonNoAnswer);
@@ -282,99 +246,16 @@ void FilterDevice::condition(const PrinterConditions& conditions)
     reportPrinterReply(conditions);
 }
 
-void FilterDevice::dropPending(std::size_t count)
+long FilterDevice::read(std::span<unsigned char> buffer, int timeoutMs)
 {
-    std::memmove(pendingReply_, pendingReply_ + count, pendingCount_ - count);
-    pendingCount_ -= count;
-}
-
-// Lines the pending bytes up on a reply: bytes before the 10 04 04 leader are
-// stray and dropped. A 10 with another leader stays in front (a reply with a
-// wrong leader, which the callers log as such).
-void FilterDevice::resynchronise()
-{
-    std::size_t start = 0;
-    while (start < pendingCount_) {
-        if (pendingReply_[start] == 0x10) {
-            const bool leader = (start + 1 >= pendingCount_ || pendingReply_[start + 1] == 0x04) &&
-                                (start + 2 >= pendingCount_ || pendingReply_[start + 2] == 0x04);
-            if (leader || start == 0) {
-                break;
-            }
-        }
-        ++start;
+    const int ready = waitReadable(timeoutMs);
+    if (ready <= 0) {
+        return ready;
     }
-    if (start > 0) {
-        std::fprintf(stderr, "DEBUG: Discarded %zu stray reply bytes.\n", start);
-        dropPending(start);
-    }
-    // A 10 without its 04 04 is taken as a whole reply only once the leader
-    // of a later reply does not start inside it.
-    if (pendingCount_ >= 3 && !(pendingReply_[1] == 0x04 && pendingReply_[2] == 0x04)) {
-        for (std::size_t i = 1; i + 2 < pendingCount_ && i < 5; ++i) {
-            if (pendingReply_[i] == 0x10 && pendingReply_[i + 1] == 0x04 && pendingReply_[i + 2] == 0x04) {
-                std::fprintf(stderr, "DEBUG: Discarded %zu stray reply bytes.\n", i);
-                dropPending(i);
-                break;
-            }
-        }
-    }
-}
-
-long FilterDevice::readReply(unsigned char* buffer, std::size_t length, double periods)
-{
-    if (testPrinterReply != nullptr) {
-        return testPrinterReply(buffer, length);
-    }
-    // One reply of `length` bytes, gathered across reads within the limit.
-    // An incomplete reply at the limit stays pending for the next read.
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(periodsToMs(periods));
-    for (;;) {
-        resynchronise();
-        if (pendingCount_ >= length) {
-            std::memcpy(buffer, pendingReply_, length);
-            dropPending(length);
-            return static_cast<long>(length);
-        }
-        const long long leftMs =
-            std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-        int ready = waitReadable(leftMs);
-        if (ready < 0) {
-            return -1;
-        }
-        if (ready == 0) {
-            return 0;
-        }
-        // Data (or the end of the channel) is there: libcups reads without waiting.
-        ssize_t count = cupsBackChannelRead(reinterpret_cast<char*>(pendingReply_ + pendingCount_),
-                                            sizeof pendingReply_ - pendingCount_, 0.0);
-        if (count <= 0) {
-            return 0;  // the end of the channel: nothing more will come
-        }
-        pendingCount_ += static_cast<std::size_t>(count);
-    }
-}
-
-long FilterDevice::drain()
-{
-    if (testPrinterReply != nullptr) {
-        return 0;
-    }
-    long total = static_cast<long>(pendingCount_);
-    pendingCount_ = 0;
-    unsigned char scrap[64];
-    for (;;) {
-        pollfd p{backChannelFd, POLLIN, 0};
-        if (::poll(&p, 1, 0) <= 0 || (p.revents & POLLNVAL) != 0) {
-            return total;
-        }
-        ssize_t count = cupsBackChannelRead(reinterpret_cast<char*>(scrap), sizeof scrap, 0.0);
-        if (count <= 0) {
-            return total;  // end of the channel
-        }
-        total += count;
-    }
+    // Data (or the end of the channel) is there: libcups reads without waiting.
+    const ssize_t count = cupsBackChannelRead(reinterpret_cast<char*>(buffer.data()), buffer.size(), 0.0);
+    // At the end of the channel nothing more will come.
+    return count > 0 ? static_cast<long>(count) : -1;
 }
 
 JobStateReasons::JobStateReasons()

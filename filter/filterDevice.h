@@ -4,9 +4,7 @@
 // "STATE:" lines on standard error, and a cancel is the SIGTERM of jobCancel.h.
 #pragma once
 
-#include <cstddef>
-
-#include "core/printingCore.h"
+#include "core/printerDevice.h"
 
 class FilterDevice final : public PrinterDevice {
 public:
@@ -16,31 +14,15 @@ public:
     // libcups's own time limit is not honoured by every version: on a silent
     // printer its read blocks, and without a back channel it spins; this waits
     // itself and hands libcups only a channel that has data.
-    long readReply(unsigned char* buffer, std::size_t length, double periods) override;
-    long drain() override;
-    bool cancelled() override;
-    void message(const char* line) override;
+    long read(std::span<unsigned char> buffer, int timeoutMs) override;
+    void log(LogLevel level, std::string_view text) override;
     void condition(const PrinterConditions& conditions) override;
 
 private:
-    void resynchronise();
-    void dropPending(std::size_t count);
-
-    // Reply bytes read from the back channel but not handed out yet: the start
-    // of a reply split across reads, or what followed a reply in the same read.
-    // Used only under printerChannelMutex.
-    unsigned char pendingReply_[64] = {};
-    std::size_t pendingCount_ = 0;
     // Whether the user has been told that the printer does not answer; said
     // once per stretch of silence.
     bool silenceReported_ = false;
 };
-
-// Test-only: when set, stands in for the back channel's printer. Every read
-// of a reply gets its bytes from it at once (it returns the byte count) and a
-// drain finds nothing. In-process fuzzing sets it to a printer that is always
-// ready; the filter never sets it.
-extern long (*testPrinterReply)(unsigned char* buffer, std::size_t length);
 
 // The printer's condition as CUPS printer-state-reasons ("STATE: +kw" and
 // "STATE: -kw" lines on standard error). The filter owns exactly these

@@ -6,10 +6,8 @@
 #include <chrono>
 #include <cstdio>
 
-#include "core/Functions.h"
-#include "core/filterWait.h"
-#include "core/printingCore.h"
-#include "core/statusMonitor.h"
+#include "core/singleJob.h"
+#include "diagnostics/jobLog.h"
 #include "filter/filterDevice.h"
 
 namespace {
@@ -55,7 +53,7 @@ void CancelWatch::watch()
     // Until a cancel: forward SIGTERM.
     while (!done_.load() && !isCancelRequested()) {
         if (terminateSignalled.exchange(false)) {
-            std::fputs("DEBUG: SIGTERM received; cancelling the job.\n", stderr);
+            writeCupsLine(LogLevel::Debug, "SIGTERM received; cancelling the job.");
             requestCancel();
             break;
         }
@@ -68,9 +66,8 @@ void CancelWatch::watch()
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(periodsToMs(closingPeriods));
     while (!done_.load()) {
         if (std::chrono::steady_clock::now() >= deadline) {
-            std::fprintf(stderr,
-                         "ERROR: The job did not end within %.0f seconds after it was cancelled (the printer is "
-                         "not taking data); giving up.\n",
+            cupsLog(LogLevel::Error, "The job did not end within %.0f seconds after it was cancelled (the printer is "
+                         "not taking data); giving up.",
                          closingPeriods);
             endJobStateReasons();
             std::fflush(stderr);

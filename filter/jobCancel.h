@@ -1,6 +1,6 @@
 // Job cancel. CUPS cancels a job by sending the filter SIGTERM: the handler
 // only sets a flag; a watcher thread turns it into the filter's cancel
-// request (filterWait.h), which every wait of the job notices, and the job
+// request (singleJob.h), which every wait of the job notices, and the job
 // then stops at its next safe point, sends the printer the cancel sequence
 // and ends normally. If the job cannot get there because the printer has
 // stopped taking data (standard output blocked), the watcher gives up after

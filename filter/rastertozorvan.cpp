@@ -13,8 +13,9 @@
 #include <cstring>
 
 #include "core/Functions.h"
-#include "core/filterWait.h"
 #include "core/printingCore.h"
+#include "core/singleJob.h"
+#include "diagnostics/jobLog.h"
 #include "filter/filterDevice.h"
 #include "filter/jobCancel.h"
 #include "filter/settingsThermalSensitivityPara.h"
@@ -148,17 +149,17 @@ unsigned colourSpace(const cups_page_header2_t& header) { return headerNumber(he
 
 void logHeader(const cups_page_header2_t& header)
 {
-    std::fprintf(stderr, "DEBUG: header cupsWidth -- %d.\n", static_cast<int>(header.cupsWidth));
-    std::fprintf(stderr, "DEBUG: header cupsHeight -- %d.\n", static_cast<int>(header.cupsHeight));
-    std::fprintf(stderr, "DEBUG: header pageSize[0] -- %d.\n", static_cast<int>(header.PageSize[0]));
-    std::fprintf(stderr, "DEBUG: header pageSize[1] -- %d.\n", static_cast<int>(header.PageSize[1]));
-    std::fprintf(stderr, "DEBUG: header cupsBitsPerPixel -- %d.\n", static_cast<int>(header.cupsBitsPerPixel));
-    std::fprintf(stderr, "DEBUG: header NumCopies -- %d.\n", header.NumCopies);
-    std::fprintf(stderr, "DEBUG: header cupsBitsPerColor -- %d.\n", static_cast<int>(header.cupsBitsPerColor));
-    std::fprintf(stderr, "DEBUG: header cupsColorOrder -- %d.\n", static_cast<int>(colourOrder(header)));
-    std::fprintf(stderr, "DEBUG: header cupsColorSpace -- %d.\n", static_cast<int>(colourSpace(header)));
-    std::fprintf(stderr, "DEBUG: header cupsRowCount -- %d.\n", static_cast<int>(header.cupsRowCount));
-    std::fprintf(stderr, "DEBUG: header cupsCompression -- %d.\n", static_cast<int>(header.cupsCompression));
+    cupsLog(LogLevel::Debug, "header cupsWidth -- %d.", static_cast<int>(header.cupsWidth));
+    cupsLog(LogLevel::Debug, "header cupsHeight -- %d.", static_cast<int>(header.cupsHeight));
+    cupsLog(LogLevel::Debug, "header pageSize[0] -- %d.", static_cast<int>(header.PageSize[0]));
+    cupsLog(LogLevel::Debug, "header pageSize[1] -- %d.", static_cast<int>(header.PageSize[1]));
+    cupsLog(LogLevel::Debug, "header cupsBitsPerPixel -- %d.", static_cast<int>(header.cupsBitsPerPixel));
+    cupsLog(LogLevel::Debug, "header NumCopies -- %d.", header.NumCopies);
+    cupsLog(LogLevel::Debug, "header cupsBitsPerColor -- %d.", static_cast<int>(header.cupsBitsPerColor));
+    cupsLog(LogLevel::Debug, "header cupsColorOrder -- %d.", static_cast<int>(colourOrder(header)));
+    cupsLog(LogLevel::Debug, "header cupsColorSpace -- %d.", static_cast<int>(colourSpace(header)));
+    cupsLog(LogLevel::Debug, "header cupsRowCount -- %d.", static_cast<int>(header.cupsRowCount));
+    cupsLog(LogLevel::Debug, "header cupsCompression -- %d.", static_cast<int>(header.cupsCompression));
 }
 
 struct RowSizes {
@@ -179,14 +180,13 @@ bool pageSizesAreSound(const cups_page_header2_t& header, const RowSizes& sizes)
     // An 8-bit page is read as three bytes (RGB) or one byte (black) per pixel.
     const unsigned expectedBitsPerPixel = colourSpace(header) == 3 ? 8u : 24u;
     if (header.cupsBitsPerColor == 8 && header.cupsBitsPerPixel != expectedBitsPerPixel) {
-        std::fprintf(stderr, "ERROR: Unsupported pixel layout: %u bits per pixel in colour space %u.\n",
+        cupsLog(LogLevel::Error, "Unsupported pixel layout: %u bits per pixel in colour space %u.",
                      header.cupsBitsPerPixel, colourSpace(header));
         return false;
     }
     const std::int64_t pageBytes = sizes.actualWidth * static_cast<std::int64_t>(header.cupsHeight);
     if (sizes.actualWidth > INT32_MAX || pageBytes > INT32_MAX) {
-        std::fprintf(stderr,
-                     "ERROR: Page of %u x %u pixels (%u bytes per line) is too large to print (%lld bytes).\n",
+        cupsLog(LogLevel::Error, "Page of %u x %u pixels (%u bytes per line) is too large to print (%lld bytes).",
                      header.cupsWidth, header.cupsHeight, header.cupsBytesPerLine, static_cast<long long>(pageBytes));
         return false;
     }
@@ -194,21 +194,19 @@ bool pageSizesAreSound(const cups_page_header2_t& header, const RowSizes& sizes)
         const std::int64_t witsStep = (static_cast<std::int64_t>(header.cupsWidth) + 31) / 32 * 4;
         const std::int64_t bitRaster = witsStep * (static_cast<std::int64_t>(header.cupsHeight) + 560);
         if (witsStep > maxRasterRowBytes) {
-            std::fprintf(stderr,
-                         "ERROR: Page width of %u pixels does not fit the printer's raster command (at most %lld bytes "
-                         "per row).\n",
+            cupsLog(LogLevel::Error, "Page width of %u pixels does not fit the printer's raster command (at most %lld bytes "
+                         "per row).",
                          header.cupsWidth, static_cast<long long>(maxRasterRowBytes));
             return false;
         }
         if (bitRaster > INT32_MAX) {
-            std::fprintf(stderr, "ERROR: Page of %u x %u pixels is too large to print.\n", header.cupsWidth,
+            cupsLog(LogLevel::Error, "Page of %u x %u pixels is too large to print.", header.cupsWidth,
                          header.cupsHeight);
             return false;
         }
     } else if (header.cupsBitsPerColor == 1 && sizes.actualWidth > maxRasterRowBytes) {
-        std::fprintf(stderr,
-                     "ERROR: Page rows of %lld bytes do not fit the printer's raster command (at most %lld bytes per "
-                     "row).\n",
+        cupsLog(LogLevel::Error, "Page rows of %lld bytes do not fit the printer's raster command (at most %lld bytes per "
+                     "row).",
                      static_cast<long long>(sizes.actualWidth), static_cast<long long>(maxRasterRowBytes));
         return false;
     }
@@ -219,20 +217,25 @@ bool pageSizesAreSound(const cups_page_header2_t& header, const RowSizes& sizes)
 
 int rastertozorvanMain(int argc, char* argv[])
 {
-    std::fputs("DEBUG: rastertozorvan " ZORVAN_VERSION "\n", stderr);
+    FilterDevice device;
+    return rastertozorvanMain(argc, argv, device);
+}
+
+int rastertozorvanMain(int argc, char* argv[], PrinterDevice& device)
+{
+    writeCupsLine(LogLevel::Debug, "rastertozorvan " ZORVAN_VERSION);
     clearCancel();
     resetWaitPeriod();
-    FilterDevice device;
     // Before the session's monitor, so that the monitor has stopped by the
     // time the job's last state line is written.
     JobStateReasons stateReasons;
     // The session's monitor runs from the very start so the printer's
     // condition is known by the time the first page is ready.
-    PrintSession session(device);
+    PrintSession session(singleJob(), device);
     CancelWatch cancelWatch;
 
     if (argc != 6 && argc != 7) {
-        std::fputs("ERROR: rastertozorvan job-id user title copies options [file]\n", stderr);
+        writeCupsLine(LogLevel::Error, "rastertozorvan job-id user title copies options [file]");
         return 1;
     }
     InputDescriptor input;
@@ -241,11 +244,12 @@ int rastertozorvanMain(int argc, char* argv[])
         pauseFor(1.0);
         return 1;
     }
-    session.useSettings(readPpdSettings(argv[5]));
+    initializeSettings(argv[5]);
+    session.useSettings(settingsThermalSensitivity);
 
     RasterStream raster(input.fd());
     if (raster.get() == nullptr) {
-        std::fputs("ERROR: The input is empty or not a CUPS raster stream.\n", stderr);
+        writeCupsLine(LogLevel::Error, "The input is empty or not a CUPS raster stream.");
     }
     curPagePos = 0;
     PageBuffer pageBuffer;
@@ -257,20 +261,20 @@ int rastertozorvanMain(int argc, char* argv[])
         logHeader(header);
         curPagePos = 0;
         const RowSizes sizes = rowSizes(header);
-        std::fprintf(stderr, "DEBUG: cupsWidth -- %d.\n", static_cast<int>(header.cupsWidth));
-        std::fprintf(stderr, "DEBUG: header cupsBytesPerLine -- %d.\n", static_cast<int>(header.cupsBytesPerLine));
-        std::fprintf(stderr, "DEBUG: page tmpWidth -- %lld.\n", static_cast<long long>(sizes.tmpWidth));
-        std::fprintf(stderr, "DEBUG: page actualWidth -- %lld.\n", static_cast<long long>(sizes.actualWidth));
+        cupsLog(LogLevel::Debug, "cupsWidth -- %d.", static_cast<int>(header.cupsWidth));
+        cupsLog(LogLevel::Debug, "header cupsBytesPerLine -- %d.", static_cast<int>(header.cupsBytesPerLine));
+        cupsLog(LogLevel::Debug, "page tmpWidth -- %lld.", static_cast<long long>(sizes.tmpWidth));
+        cupsLog(LogLevel::Debug, "page actualWidth -- %lld.", static_cast<long long>(sizes.actualWidth));
         if (header.cupsHeight == 0 || header.cupsBytesPerLine == 0) {
             break;
         }
         if (colourOrder(header) != 0) {
-            std::fprintf(stderr, "ERROR: Unsupported colour order %u; only chunky pixels (0) can be printed.\n",
+            cupsLog(LogLevel::Error, "Unsupported colour order %u; only chunky pixels (0) can be printed.",
                          colourOrder(header));
             return 1;
         }
         if ((colourSpace(header) & ~2u) != 1) {
-            std::fprintf(stderr, "ERROR: Unsupported colour space %u; only RGB (1) and black (3) can be printed.\n",
+            cupsLog(LogLevel::Error, "Unsupported colour space %u; only RGB (1) and black (3) can be printed.",
                          colourSpace(header));
             return 1;
         }
@@ -279,13 +283,15 @@ int rastertozorvanMain(int argc, char* argv[])
         }
         const int actualWidth = static_cast<int>(sizes.actualWidth);
         if (!pageBuffer.ensure(sizes.actualWidth * header.cupsHeight)) {
-            std::fprintf(stderr, "ERROR: Unable to allocate the page buffer (%lld bytes).\n",
+            cupsLog(LogLevel::Error, "Unable to allocate the page buffer (%lld bytes).",
                          static_cast<long long>(sizes.actualWidth * header.cupsHeight));
             return 1;
         }
-        std::fprintf(stderr, "DEBUG: actualWidth -- %d.\n", actualWidth);
+        cupsLog(LogLevel::Debug, "actualWidth -- %d.", actualWidth);
         ++pageCount;
-        std::fprintf(stderr, "PAGE: %d %d\n", pageCount, header.NumCopies);
+        char pageLine[64];
+        std::snprintf(pageLine, sizeof pageLine, "PAGE: %d %d\n", pageCount, header.NumCopies);
+        writeStandardError(pageLine);
 
         PageFormat page;
         page.width = static_cast<int>(header.cupsWidth);
@@ -320,7 +326,7 @@ int rastertozorvanMain(int argc, char* argv[])
         // Stopped at a safe point: no command is open at the printer.
         session.sendCancelSequence();
         cancelWatch.closingDone();
-        std::fputs("INFO: Job cancelled.\n", stderr);
+        writeCupsLine(LogLevel::Info, "Job cancelled.");
         return 0;
     }
 
@@ -328,9 +334,9 @@ int rastertozorvanMain(int argc, char* argv[])
     SendDataToBackEnd(RawData, 0);
     session.stopMonitor();
     if (pageCount == 0) {
-        std::fputs("ERROR: No pages found!\n", stderr);
+        writeCupsLine(LogLevel::Error, "No pages found!");
         return 1;
     }
-    std::fputs("INFO: Ready to print.\n", stderr);
+    writeCupsLine(LogLevel::Info, "Ready to print.");
     return 0;
 }

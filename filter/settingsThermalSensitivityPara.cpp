@@ -1,5 +1,7 @@
 #include "filter/settingsThermalSensitivityPara.h"
 
+#include "diagnostics/jobLog.h"
+
 #include <cups/cups.h>
 
 #include <strings.h>
@@ -52,7 +54,7 @@ PpdFile openJobPpd()
         // setting is missing (an 8-bit page then fails for want of a binarization).
         int line = 0;
         const ppd_status_t why = ppdLastError(&line);
-        std::fprintf(stderr, "ERROR: Unable to read the PPD file \"%s\": %s (line %d); the print settings are missing.\n",
+        cupsLog(LogLevel::Error, "Unable to read the PPD file \"%s\": %s (line %d); the print settings are missing.",
                      name, ppdErrorString(why), line);
     }
     return ppd;
@@ -76,7 +78,7 @@ void reportUnknownChoices(ppd_file_t* ppd, const OptionList& jobOptions)
         }
         ppd_option_t* ppdOption = ours ? ppdFindOption(ppd, option.name) : nullptr;
         if (ppdOption != nullptr && ppdFindChoice(ppdOption, option.value) == nullptr) {
-            std::fprintf(stderr, "ERROR: Option %s=%s is not one of the printer's choices; using %s=%s.\n",
+            cupsLog(LogLevel::Error, "Option %s=%s is not one of the printer's choices; using %s=%s.",
                          option.name, option.value, ppdOption->keyword, ppdOption->defchoice);
         }
     }
@@ -139,24 +141,24 @@ settingsThermalSensitivityPara readPpdSettings(const char* options)
     s.PageHeaderBlank = getOptionChoiceIndex("PageHeaderBlank", p);
     s.EndBlank = getOptionChoiceIndex("EndBlank", p);
 
-    std::fprintf(stderr, "DEBUG: PPD MediaType=%d\n", s.MediaType);
-    std::fprintf(stderr, "DEBUG: PPD Density=%d\n", s.Density);
-    std::fprintf(stderr, "DEBUG: PPD Openingfeed=%d\n", s.Openingfeed);
-    std::fprintf(stderr, "DEBUG: PPD Brightness=%d\n", s.Brightness);
-    std::fprintf(stderr, "DEBUG: PPD Contrast=%d\n", s.Contrast);
-    std::fprintf(stderr, "DEBUG: PPD Imagealgorithm=%d\n", s.Imagealgorithm);
-    std::fprintf(stderr, "DEBUG: PPD Threshold=%d\n", s.Threshold);
-    std::fprintf(stderr, "DEBUG: PPD HorizontalOffset=%d\n", s.HorizontalOffset);
-    std::fprintf(stderr, "DEBUG: PPD VerticalOffset=%d\n", s.VerticalOffset);
-    std::fprintf(stderr, "DEBUG: PPD BlackAndWhiteInversion=%d\n", s.BlackAndWhiteInversion);
-    std::fprintf(stderr, "DEBUG: PPD PaperCutMode=%d\n", s.PaperCutMode);
-    std::fprintf(stderr, "DEBUG: PPD AfterPrintFeed=%d\n", s.AfterPrintFeed);
-    std::fprintf(stderr, "DEBUG: PPD BlackMarkOffset=%d\n", s.BlackMarkOffset);
-    std::fprintf(stderr, "DEBUG: PPD setBlackMarkOffset=%d\n", s.setBlackMarkOffset);
-    std::fprintf(stderr, "DEBUG: PPD MediaTypeSet=%d\n", s.MediaTypeSet);
-    std::fprintf(stderr, "DEBUG: PPD PaperSaveMode=%d\n", s.PaperSaveMode);
-    std::fprintf(stderr, "DEBUG: PPD PageHeaderBlank=%d\n", s.PageHeaderBlank);
-    std::fprintf(stderr, "DEBUG: PPD EndBlank=%d\n", s.EndBlank);
+    cupsLog(LogLevel::Debug, "PPD MediaType=%d", s.MediaType);
+    cupsLog(LogLevel::Debug, "PPD Density=%d", s.Density);
+    cupsLog(LogLevel::Debug, "PPD Openingfeed=%d", s.Openingfeed);
+    cupsLog(LogLevel::Debug, "PPD Brightness=%d", s.Brightness);
+    cupsLog(LogLevel::Debug, "PPD Contrast=%d", s.Contrast);
+    cupsLog(LogLevel::Debug, "PPD Imagealgorithm=%d", s.Imagealgorithm);
+    cupsLog(LogLevel::Debug, "PPD Threshold=%d", s.Threshold);
+    cupsLog(LogLevel::Debug, "PPD HorizontalOffset=%d", s.HorizontalOffset);
+    cupsLog(LogLevel::Debug, "PPD VerticalOffset=%d", s.VerticalOffset);
+    cupsLog(LogLevel::Debug, "PPD BlackAndWhiteInversion=%d", s.BlackAndWhiteInversion);
+    cupsLog(LogLevel::Debug, "PPD PaperCutMode=%d", s.PaperCutMode);
+    cupsLog(LogLevel::Debug, "PPD AfterPrintFeed=%d", s.AfterPrintFeed);
+    cupsLog(LogLevel::Debug, "PPD BlackMarkOffset=%d", s.BlackMarkOffset);
+    cupsLog(LogLevel::Debug, "PPD setBlackMarkOffset=%d", s.setBlackMarkOffset);
+    cupsLog(LogLevel::Debug, "PPD MediaTypeSet=%d", s.MediaTypeSet);
+    cupsLog(LogLevel::Debug, "PPD PaperSaveMode=%d", s.PaperSaveMode);
+    cupsLog(LogLevel::Debug, "PPD PageHeaderBlank=%d", s.PageHeaderBlank);
+    cupsLog(LogLevel::Debug, "PPD EndBlank=%d", s.EndBlank);
     // The PPD closes here, when `ppd` goes out of scope.
     return s;
 }

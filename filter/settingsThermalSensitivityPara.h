@@ -3,7 +3,7 @@
 
 #include <cups/ppd.h>
 
-#include "core/printSettings.h"
+#include "settings/printSettings.h"
 
 // Reads the PPD named by $PPD, marks its defaults and then the job's options,
 // and returns the settings (-1 for an option that is missing).

@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <mutex>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/filterDevice.h"
+#include "core/printerDevice.h"
 #include "filter/rastertozorvan.h"
 #include "fuzz/FuzzInput.h"
 
@@ -27,18 +27,44 @@ namespace {
 
 std::string rasterPath;
 unsigned char script[8];
-std::atomic<int> scriptLength{0}, scriptNext{0};
+int scriptLength = 0;
 
-long scriptedPrinter(unsigned char* buffer, std::size_t length)
-{
-    unsigned char reply[5] = {0x10, 0x04, 0x04, 0x20, 0x00};
-    const int i = scriptNext.fetch_add(1);
-    if (i < scriptLength.load() && script[i] == 0xEE) reply[2] = 0x05;
-    else if (i < scriptLength.load()) reply[3] = script[i];
-    const std::size_t n = std::min(length, sizeof reply);
-    std::memcpy(buffer, reply, n);
-    return static_cast<long>(n);
-}
+// The printer: takes every byte, and answers each status query at once (after
+// a short fuzzed script of other answers it is ready for good).
+class ScriptedPrinter final : public PrinterDevice {
+public:
+    void write(std::span<const unsigned char> bytes) override
+    {
+        // A query is three bytes of their own: the core writes each in one call.
+        if (bytes.size() == 3 && bytes[0] == 0x16 && bytes[1] == 0x04 && bytes[2] == 0x04) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++unanswered_;
+        }
+    }
+    void flush() override {}
+    long read(std::span<unsigned char> buffer, int) override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (unanswered_ == 0) {
+            return 0;
+        }
+        --unanswered_;
+        unsigned char reply[5] = {0x10, 0x04, 0x04, 0x20, 0x00};
+        const int i = next_++;
+        if (i < scriptLength && script[i] == 0xEE) reply[2] = 0x05;
+        else if (i < scriptLength) reply[3] = script[i];
+        const std::size_t n = std::min(buffer.size(), sizeof reply);
+        std::memcpy(buffer.data(), reply, n);
+        return static_cast<long>(n);
+    }
+    void log(LogLevel, std::string_view) override {}
+    void condition(const PrinterConditions&) override {}
+
+private:
+    std::mutex mutex_;
+    int unanswered_ = 0;
+    int next_ = 0;
+};
 
 // Keeps each run short: streams with a page whose buffer would pass 16 MiB, with more than
 // 3 copies or with 8 pages are skipped (the bad-input tests run the absurd sizes through
@@ -74,7 +100,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     ::setenv("PPD", ZORVAN_SOURCE_DIR "/ppd/zorvan.ppd", 1);
     // 1 ms, not 0: a zero period gives a copy no time at all for its acknowledgement.
     ::setenv("ZORVAN_TEST_WAIT_MS", "1", 1);
-    testPrinterReply = scriptedPrinter;
     // The printer bytes go nowhere.
     const int devnull = ::open("/dev/null", O_WRONLY);
     ::dup2(devnull, 1);
@@ -87,8 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzInput in(data, size);
     const int n = in.byte() % 8;
     for (int i = 0; i < n; ++i) script[i] = in.byte();
-    scriptLength.store(n);
-    scriptNext.store(0);
+    scriptLength = n;
     const auto rest = in.rest();
     if (rest.empty()) return 0;
     const auto* nul = static_cast<const std::uint8_t*>(std::memchr(rest.data(), 0, rest.size()));
@@ -99,7 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!withinFuzzBounds()) return 0;
     char* argv[] = {const_cast<char*>("rastertozorvan"), const_cast<char*>("1"), const_cast<char*>("fuzz"),
                     const_cast<char*>("title"), const_cast<char*>("1"), options.data(), rasterPath.data(), nullptr};
-    const int status = rastertozorvanMain(7, argv);
+    ScriptedPrinter printer;
+    const int status = rastertozorvanMain(7, argv, printer);
     if (status != 0 && status != 1) __builtin_trap();  // a filter exits 0 or 1, nothing else
     return 0;
 }

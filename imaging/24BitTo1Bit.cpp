@@ -1,10 +1,11 @@
 #include "imaging/24BitTo1Bit.h"
 
 #include "diagnostics/middleDataSave.h"
-#include "core/Functions.h"
+#include "settings/printSettings.h"
 #include "imaging/GrayAlgorithm.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/otsu.h"
+#include "diagnostics/jobLog.h"
 
 #include <bit>
 #include <climits>
@@ -107,7 +108,7 @@ bool beginPackedRows(int width, int rows, const unsigned char* bits, int* DataBi
         return false;
     }
     if (bits == nullptr) {
-        std::fprintf(stderr, "DEBUG: CreatDataBin pImageDate==NULL\r\n");
+        jobLog(LogLevel::Debug, "CreatDataBin pImageDate==NULL\r");
         *DataBinSize = 0;
         return false;
     }
@@ -116,9 +117,8 @@ bool beginPackedRows(int width, int rows, const unsigned char* bits, int* DataBi
     const std::int64_t witsStep = bitRasterStride64(width);
     const std::int64_t size = witsStep * rows;
     if (width < 0 || rows < 0 || size > INT_MAX || size != *DataBinSize) {
-        std::fprintf(stderr,
-                     "DEBUG: CreatDataBin witsStep*nHeightAcual!= * DataBinSize witsStep=%d,nHeightAcual=%d "
-                     "*DataBinSize=%d\r\n",
+        jobLog(LogLevel::Debug, "CreatDataBin witsStep*nHeightAcual!= * DataBinSize witsStep=%d,nHeightAcual=%d "
+                     "*DataBinSize=%d\r",
                      static_cast<int>(witsStep), rows, *DataBinSize);
         return false;
     }
@@ -167,7 +167,7 @@ void packWhiteFlags(const unsigned char* flags, int width, unsigned char* bitRow
 void endPackedRows(int width, int rows, int* DataBinSize)
 {
     *DataBinSize = static_cast<int>(bitRasterStride64(width) * rows);
-    std::fprintf(stderr, "DEBUG: saveOneBitBmpFile witsStep*nHeightAcual)=m = %d\r\n", *DataBinSize);
+    jobLog(LogLevel::Debug, "saveOneBitBmpFile witsStep*nHeightAcual)=m = %d\r", *DataBinSize);
 }
 
 bool CreatDataBin(const unsigned char* gray, int width, int rows, unsigned char* bits, int* DataBinSize)
@@ -176,7 +176,7 @@ bool CreatDataBin(const unsigned char* gray, int width, int rows, unsigned char*
         return false;
     }
     if (gray == nullptr) {
-        std::fprintf(stderr, "DEBUG: CreatDataBin pImageDate==NULL\r\n");
+        jobLog(LogLevel::Debug, "CreatDataBin pImageDate==NULL\r");
         *DataBinSize = 0;
         return false;
     }
@@ -269,8 +269,19 @@ bool thresholdGrayPlane(const BinarizeGeometry& geometry, const unsigned char* g
     return true;
 }
 
+PageReading settingsPageReading()
+{
+    return {true, static_cast<unsigned int>(GetThreshholdByManual())};
+}
+
 bool TrueCollorBitToOnebit(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
                            unsigned char* bits, int* DataBinSize)
+{
+    return TrueCollorBitToOnebit(width, height, extra, raster, selector, bits, DataBinSize, settingsPageReading());
+}
+
+bool TrueCollorBitToOnebit(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
+                           unsigned char* bits, int* DataBinSize, const PageReading& reading)
 {
     if (raster == nullptr || DataBinSize == nullptr) {
         return false;
@@ -290,18 +301,20 @@ bool TrueCollorBitToOnebit(int width, int height, int extra, const unsigned char
     }
 
     bool packed;
-    const unsigned int manual = static_cast<unsigned int>(GetThreshholdByManual());
+    const unsigned int manual = reading.manualThreshold;
     if (manual != 0) {
         // myotsu does not look at the image then.
         const unsigned char threshold = static_cast<unsigned char>(manual & 0xFF);
-        std::fprintf(stderr, "DEBUG: ghold==%d\r\n", threshold);
-        packed = thresholdRows(geometry, raster, selector, threshold, ChannelOrder::FirstByteBlue, plane.get(), bits,
+        jobLog(LogLevel::Debug, "ghold==%d\r", threshold);
+        packed = thresholdRows(geometry, raster, selector, threshold,
+                               readingOrder(ChannelOrder::FirstByteBlue, reading), plane.get(), bits,
                                DataBinSize);
     } else {
         int histogram[256];
-        grayPlaneHistogram(width, height, raster, selector, plane.get(), histogram);
+        grayPlaneHistogram(width, height, raster, selector, plane.get(), histogram,
+                           readingOrder(ChannelOrder::FirstByteBlue, reading) == ChannelOrder::FirstByteBlue);
         const unsigned char threshold = myotsuOfHistogram(histogram, static_cast<int>(geometry.imagePixels));
-        std::fprintf(stderr, "DEBUG: ghold==%d\r\n", threshold);
+        jobLog(LogLevel::Debug, "ghold==%d\r", threshold);
         packed = thresholdGrayPlane(geometry, plane.get(), threshold, plane.get() + geometry.imagePixels, bits,
                                     DataBinSize);
     }

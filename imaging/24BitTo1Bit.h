@@ -7,9 +7,26 @@ void TrueCollorRGBToBGR(int width, int height, unsigned char* raster);
 bool CreatDataBin(const unsigned char* gray, int width, int rows, unsigned char* bits, int* DataBinSize);
 void DoTurnOver(unsigned char* buffer, int length);
 
+// How a page binarizer reads its raster, and the manual threshold it follows.
+struct PageReading {
+    // Pixels in blue-green-red order, as TrueCollorRGBToBGR leaves them. When
+    // false, in the red-green-blue order CUPS delivers them: the binarizer then
+    // takes the first and third byte of each pixel the other way round, which
+    // gives exactly the gray values of the swapped raster without a pass over
+    // the page to swap it.
+    bool swapped = true;
+    unsigned int manualThreshold = 0;  // the manual threshold setting; 0: none
+};
+
+// The reading of a binarizer called without one: swapped pixels and the
+// manual threshold of settingsThermalSensitivity.
+PageReading settingsPageReading();
+
 // Otsu-threshold binarization of a true-colour page with `extra` white rows below it.
 bool TrueCollorBitToOnebit(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
                            unsigned char* bits, int* DataBinSize);
+bool TrueCollorBitToOnebit(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
+                           unsigned char* bits, int* DataBinSize, const PageReading& reading);
 
 // Sizes a page binarizer works with, computed once. Every byte count here fits
 // a signed 32-bit int, so the 32-bit arithmetic callers and messages use
@@ -32,6 +49,15 @@ bool binarizeGeometry(int width, int height, int extra, BinarizeGeometry* geomet
 // Most binarizers take byte 0 as blue; the manual threshold and the integer
 // halftone take byte 2 as blue.
 enum class ChannelOrder { FirstByteBlue, ThirdByteBlue };
+
+// The byte a binarizer that takes `nominal` as blue takes under `reading`.
+inline ChannelOrder readingOrder(ChannelOrder nominal, const PageReading& reading)
+{
+    if (reading.swapped) {
+        return nominal;
+    }
+    return nominal == ChannelOrder::FirstByteBlue ? ChannelOrder::ThirdByteBlue : ChannelOrder::FirstByteBlue;
+}
 
 // Row-wise packing, for binarizers that make their pixels a row at a time
 // and need no plane of the whole page. Together the three steps give the

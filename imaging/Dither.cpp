@@ -74,7 +74,8 @@ void ditherRow(const unsigned char* __restrict gray, int width, const unsigned c
 // pixel's column and its column index the pixel's row.
 template <int N>
 bool ditherBayer(const int (&table)[N][N], const DitherMessages& messages, int width, int height, int extra,
-                 const unsigned char* raster, unsigned int selector, unsigned char* bits, int* DataBinSize)
+                 const unsigned char* raster, unsigned int selector, unsigned char* bits, int* DataBinSize,
+                 const PageReading& reading)
 {
     if (DataBinSize == nullptr) {
         return false;
@@ -106,7 +107,7 @@ bool ditherBayer(const int (&table)[N][N], const DitherMessages& messages, int w
             for (int i = 0; i < N; ++i) {
                 thresholds[i] = static_cast<unsigned char>(table[i][y % N]);
             }
-            RGB2GrayRow(row, width, selector, true, gray);
+            RGB2GrayRow(row, width, selector, reading.swapped, gray);
             ditherRow<N>(gray, width, thresholds, flags);
             packWhiteFlags(flags, width, bitRow);
         }
@@ -127,16 +128,29 @@ bool ditherBayer(const int (&table)[N][N], const DitherMessages& messages, int w
 bool makeDitherBayer8(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
                       unsigned char* bits, int* DataBinSize)
 {
+    return makeDitherBayer8(width, height, extra, raster, selector, bits, DataBinSize, PageReading{});
+}
+
+bool makeDitherBayer8(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
+                      unsigned char* bits, int* DataBinSize, const PageReading& reading)
+{
     static constexpr DitherMessages messages = {
         "makeDitherBayer8 GrayData==NULL\r\n",
         "makeDitherBayer8:CreatDataBin failed \r\n",
         "makeDitherBayer8:CreatDataBin sucess DataBinSize==%d\r\n",
     };
-    return ditherBayer(BAYER_PATTERN_8X8, messages, width, height, extra, raster, selector, bits, DataBinSize);
+    return ditherBayer(BAYER_PATTERN_8X8, messages, width, height, extra, raster, selector, bits, DataBinSize,
+                       reading);
 }
 
 bool makeDitherBayer16(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
                        unsigned char* bits, int* DataBinSize)
+{
+    return makeDitherBayer16(width, height, extra, raster, selector, bits, DataBinSize, PageReading{});
+}
+
+bool makeDitherBayer16(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
+                       unsigned char* bits, int* DataBinSize, const PageReading& reading)
 {
     // This operation has always reported under the adaptive-threshold names.
     static constexpr DitherMessages messages = {
@@ -144,5 +158,6 @@ bool makeDitherBayer16(int width, int height, int extra, const unsigned char* ra
         "InterlImageAdaptiveThreshold:CreatDataBin failed \r\n",
         "InterlImageAdaptiveThreshold:CreatDataBin sucess DataBinSize==%d\r\n",
     };
-    return ditherBayer(BAYER_PATTERN_16X16, messages, width, height, extra, raster, selector, bits, DataBinSize);
+    return ditherBayer(BAYER_PATTERN_16X16, messages, width, height, extra, raster, selector, bits, DataBinSize,
+                       reading);
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "imaging/ImageBuffer.h"
+#include "diagnostics/jobLog.h"
 
 // ---- Tuning constants ----
 unsigned int GetGrayAlgorithm() { return 12; }
@@ -233,9 +234,9 @@ ScratchBuffer<unsigned char> f_Zoom(const unsigned char* source, int width, int 
         return nullptr;
     }
 
-    std::fprintf(stderr, "DEBUG: f_Zoom -- w = %d,h = %d.\n", newWidth, newHeight);
-    std::fprintf(stderr, "DEBUG: f_Zoom -- actualWidth=%d.\n", dstStride);
-    std::fprintf(stderr, "DEBUG: f_Zoom -- rasterWidth=%d.\n", srcStride);
+    jobLog(LogLevel::Debug, "f_Zoom -- w = %d,h = %d.", newWidth, newHeight);
+    jobLog(LogLevel::Debug, "f_Zoom -- actualWidth=%d.", dstStride);
+    jobLog(LogLevel::Debug, "f_Zoom -- rasterWidth=%d.", srcStride);
 
     if (newWidth == 0 || newHeight == 0) {
         // Nothing to hold: an empty result with both sizes 0.

@@ -157,8 +157,6 @@ void grayOfRow(const unsigned char* pixels, int width, bool firstByteBlue, unsig
     }
 }
 
-thread_local bool rasterUnswapped = false;
-
 }  // namespace
 
 GrayVectorUnits grayVectorUnits() { return grayUnits; }
@@ -169,18 +167,11 @@ void limitGrayVectorUnits(GrayVectorUnits units)
     grayUnits = units < best ? units : best;
 }
 
-UnswappedRaster::UnswappedRaster() : previous_(rasterUnswapped) { rasterUnswapped = true; }
-
-UnswappedRaster::~UnswappedRaster() { rasterUnswapped = previous_; }
-
 void RGB2GrayRow(const unsigned char* pixels, int width, unsigned int selector, bool firstByteBlue,
                  unsigned char* out)
 {
     if (pixels == nullptr || out == nullptr || width < 1) {
         return;
-    }
-    if (rasterUnswapped) {
-        firstByteBlue = !firstByteBlue;
     }
     if (selector == 12) {
         grayOfRow<Rec709Formula>(pixels, width, firstByteBlue, out);

@@ -41,18 +41,3 @@ void limitGrayVectorUnits(GrayVectorUnits units);
 void RGB2GrayPlane(const unsigned char* raster, int width, int height, int rasterStride, unsigned int selector,
                    unsigned char* plane);
 
-// While one is alive on a thread, RGB2GrayRow (and so every page binarizer)
-// on that thread reads pixels whose first and third bytes are still in the
-// order CUPS delivers them: it takes byte 2 where it would take byte 0 and
-// the other way round, which gives exactly the gray values of the swapped
-// raster. The colour page road uses it instead of a swap pass over the page.
-class UnswappedRaster {
-public:
-    UnswappedRaster();
-    ~UnswappedRaster();
-    UnswappedRaster(const UnswappedRaster&) = delete;
-    UnswappedRaster& operator=(const UnswappedRaster&) = delete;
-
-private:
-    bool previous_;
-};

@@ -1,13 +1,14 @@
 #include "imaging/freeimageHalftone.h"
 
 #include "diagnostics/middleDataSave.h"
-#include "core/Functions.h"
+#include "settings/printSettings.h"
 #include "imaging/24BitTo1Bit.h"
 #include "imaging/FunctionAsistant.h"
 #include "imaging/GrayAlgorithm.h"
 #include "imaging/ImageBuffer.h"
 #include "imaging/MonochromeConvert.h"
 #include "imaging/otsu.h"
+#include "diagnostics/jobLog.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -22,6 +23,12 @@
 
 bool Threshold(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
                unsigned char* bits, int* DataBinSize)
+{
+    return Threshold(width, height, extra, raster, selector, bits, DataBinSize, settingsPageReading());
+}
+
+bool Threshold(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
+               unsigned char* bits, int* DataBinSize, const PageReading& reading)
 {
     if (raster == nullptr || DataBinSize == nullptr) {
         return false;
@@ -39,10 +46,11 @@ bool Threshold(int width, int height, int extra, const unsigned char* raster, un
         return false;
     }
 
-    const unsigned char threshold = static_cast<unsigned char>(GetThreshholdByManual() & 0xFF);
-    std::fprintf(stderr, "DEBUG: ghold==%d\r\n", threshold);
-    const bool packed = thresholdRows(geometry, raster, selector, threshold, ChannelOrder::ThirdByteBlue,
-                                      scratch.get(), bits, DataBinSize);
+    const unsigned char threshold = static_cast<unsigned char>(reading.manualThreshold & 0xFF);
+    jobLog(LogLevel::Debug, "ghold==%d\r", threshold);
+    const bool packed = thresholdRows(geometry, raster, selector, threshold,
+                                      readingOrder(ChannelOrder::ThirdByteBlue, reading), scratch.get(), bits,
+                                      DataBinSize);
     if (!packed) {
         TraceLog("TrueCollorBitToOnebit:CreatDataBin failed \r\n");
     }
@@ -428,13 +436,13 @@ void diffuseMember(const unsigned char* gray, const BinarizeGeometry& geometry, 
 }
 
 bool errorDiffusion(DiffusionMember member, int width, int height, int extra, const unsigned char* raster,
-                    unsigned int selector, unsigned char* bits, int* DataBinSize)
+                    unsigned int selector, unsigned char* bits, int* DataBinSize, const PageReading& reading)
 {
     const bool reportsOnStderr = member == DiffusionMember::FloydSteinberg7351;
     if (reportsOnStderr) {
         // Wrapping sum, as the 32-bit count was always printed.
         const int actualHeight = static_cast<int>(static_cast<unsigned int>(height) + static_cast<unsigned int>(extra));
-        std::fprintf(stderr, "DEBUG: actualHeight = %d,height = %d,height0 = %d.\n", actualHeight, height, extra);
+        jobLog(LogLevel::Debug, "actualHeight = %d,height = %d,height0 = %d.", actualHeight, height, extra);
     }
     if (DataBinSize == nullptr) {
         return false;
@@ -442,7 +450,7 @@ bool errorDiffusion(DiffusionMember member, int width, int height, int extra, co
     if (raster == nullptr) {
         *DataBinSize = 0;
         if (reportsOnStderr) {
-            std::fprintf(stderr, "DEBUG: TrueCollorBitData==NULL.\n");
+            jobLog(LogLevel::Debug, "TrueCollorBitData==NULL.");
         }
         return false;
     }
@@ -454,7 +462,7 @@ bool errorDiffusion(DiffusionMember member, int width, int height, int extra, co
 
     const auto allocationFailed = [&]() {
         if (reportsOnStderr) {
-            std::fprintf(stderr, "DEBUG: ErrorDiffusionFloydSteinberg7351 DibPixcel==NULL\r\n");
+            jobLog(LogLevel::Debug, "ErrorDiffusionFloydSteinberg7351 DibPixcel==NULL\r");
         } else {
             TraceLog("ErrorDiffusionFloydSteinberg7351 DibPixcel==NULL\r\n");
         }
@@ -467,7 +475,7 @@ bool errorDiffusion(DiffusionMember member, int width, int height, int extra, co
     const int pixels = static_cast<int>(geometry.imagePixels);
     ScratchBuffer<float> window = allocateScratch<float>(windowStride(width) * ringRows, true);
     if (reportsOnStderr) {
-        std::fprintf(stderr, "DEBUG: DibPixcel = %d,width = %d,height = %d.\n", pixels, width, height);
+        jobLog(LogLevel::Debug, "DibPixcel = %d,width = %d,height = %d.", pixels, width, height);
     }
     if (!window) {
         return allocationFailed();
@@ -476,7 +484,7 @@ bool errorDiffusion(DiffusionMember member, int width, int height, int extra, co
     // diffusion both, and one row of white flags.
     ScratchBuffer<unsigned char> plane = allocateScratch<unsigned char>(geometry.imagePixels + width);
     if (reportsOnStderr) {
-        std::fprintf(stderr, "DEBUG: DibPixcelInt = %d,width = %d,actualWidth = %d,height = %d.actualHeight = %d.\n",
+        jobLog(LogLevel::Debug, "DibPixcelInt = %d,width = %d,actualWidth = %d,height = %d.actualHeight = %d.",
                      pixels, width, width, height, geometry.rows);
     }
     if (!plane) {
@@ -485,17 +493,17 @@ bool errorDiffusion(DiffusionMember member, int width, int height, int extra, co
 
     const double strength = ditherStrength();
     int histogram[256];
-    grayPlaneHistogram(width, height, raster, selector, plane.get(), histogram);
+    grayPlaneHistogram(width, height, raster, selector, plane.get(), histogram, reading.swapped);
 
     unsigned char threshold;
     switch (member) {
     case DiffusionMember::FloydSteinberg7351:
         threshold = monochromeOtsuOfHistogram(histogram, pixels);
-        std::fprintf(stderr, "DEBUG: threshhold = %d.\n", threshold);
+        jobLog(LogLevel::Debug, "threshhold = %d.", threshold);
         break;
     case DiffusionMember::Burkes:
         threshold = 137;
-        std::fprintf(stderr, "DEBUG: ErrorDiffusionBurkes:threshhold = %d.\n", threshold);
+        jobLog(LogLevel::Debug, "ErrorDiffusionBurkes:threshhold = %d.", threshold);
         break;
     case DiffusionMember::Sierra:
     case DiffusionMember::Stucki:
@@ -527,14 +535,14 @@ bool errorDiffusion(DiffusionMember member, int width, int height, int extra, co
     }
 
     if (reportsOnStderr) {
-        std::fprintf(stderr, "DEBUG: ErrorDiffusionFloydStein7351:after CreatDataBin\r\n");
+        jobLog(LogLevel::Debug, "ErrorDiffusionFloydStein7351:after CreatDataBin\r");
         if (packed) {
-            std::fprintf(stderr, "DEBUG: ErrorDiffusionFloydStein7351:CreatDataBin sucess DataBinSize==%d\r\n",
+            jobLog(LogLevel::Debug, "ErrorDiffusionFloydStein7351:CreatDataBin sucess DataBinSize==%d\r",
                          *DataBinSize);
         } else {
-            std::fprintf(stderr, "DEBUG: ErrorDiffusionFloydStein7351:CreatDataBin failed \r\n");
+            jobLog(LogLevel::Debug, "ErrorDiffusionFloydStein7351:CreatDataBin failed \r");
         }
-        std::fprintf(stderr, "DEBUG: ErrorDiffusionFloydStein7351:after GrayData\r\n");
+        jobLog(LogLevel::Debug, "ErrorDiffusionFloydStein7351:after GrayData\r");
     } else {
         TraceLog("ErrorDiffusionFloydSteinberg:after CreatDataBin\r\n");
         if (!packed) {
@@ -548,28 +556,56 @@ bool errorDiffusion(DiffusionMember member, int width, int height, int extra, co
 }  // namespace
 
 bool ErrorDiffusionFloydSteinberg7351(int width, int height, int extra, const unsigned char* raster,
-                                      unsigned int selector, unsigned char* bits, int* DataBinSize)
+                                      unsigned int selector, unsigned char* bits, int* DataBinSize,
+                                      const PageReading& reading)
 {
     return errorDiffusion(DiffusionMember::FloydSteinberg7351, width, height, extra, raster, selector, bits,
-                          DataBinSize);
+                          DataBinSize, reading);
+}
+
+bool ErrorDiffusionBurkes(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
+                          unsigned char* bits, int* DataBinSize, const PageReading& reading)
+{
+    return errorDiffusion(DiffusionMember::Burkes, width, height, extra, raster, selector, bits, DataBinSize,
+                          reading);
+}
+
+bool ErrorDiffusionSierra(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
+                          unsigned char* bits, int* DataBinSize, const PageReading& reading)
+{
+    return errorDiffusion(DiffusionMember::Sierra, width, height, extra, raster, selector, bits, DataBinSize,
+                          reading);
+}
+
+bool ErrorDiffusionStucki(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
+                          unsigned char* bits, int* DataBinSize, const PageReading& reading)
+{
+    return errorDiffusion(DiffusionMember::Stucki, width, height, extra, raster, selector, bits, DataBinSize,
+                          reading);
+}
+
+bool ErrorDiffusionFloydSteinberg7351(int width, int height, int extra, const unsigned char* raster,
+                                      unsigned int selector, unsigned char* bits, int* DataBinSize)
+{
+    return ErrorDiffusionFloydSteinberg7351(width, height, extra, raster, selector, bits, DataBinSize, PageReading{});
 }
 
 bool ErrorDiffusionBurkes(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
                           unsigned char* bits, int* DataBinSize)
 {
-    return errorDiffusion(DiffusionMember::Burkes, width, height, extra, raster, selector, bits, DataBinSize);
+    return ErrorDiffusionBurkes(width, height, extra, raster, selector, bits, DataBinSize, PageReading{});
 }
 
 bool ErrorDiffusionSierra(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
                           unsigned char* bits, int* DataBinSize)
 {
-    return errorDiffusion(DiffusionMember::Sierra, width, height, extra, raster, selector, bits, DataBinSize);
+    return ErrorDiffusionSierra(width, height, extra, raster, selector, bits, DataBinSize, PageReading{});
 }
 
 bool ErrorDiffusionStucki(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
                           unsigned char* bits, int* DataBinSize)
 {
-    return errorDiffusion(DiffusionMember::Stucki, width, height, extra, raster, selector, bits, DataBinSize);
+    return ErrorDiffusionStucki(width, height, extra, raster, selector, bits, DataBinSize, PageReading{});
 }
 
 bool ErrorDiffusionFloydSteinberg(int width, int height, const unsigned char* raster, unsigned int selector,

@@ -13,6 +13,20 @@ bool ErrorDiffusionSierra(int width, int height, int extra, const unsigned char*
                           unsigned char* bits, int* DataBinSize);
 bool ErrorDiffusionStucki(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
                           unsigned char* bits, int* DataBinSize);
+
+// The same, reading the raster as `reading` says (24BitTo1Bit.h).
+struct PageReading;
+bool Threshold(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
+               unsigned char* bits, int* DataBinSize, const PageReading& reading);
+bool ErrorDiffusionFloydSteinberg7351(int width, int height, int extra, const unsigned char* raster,
+                                      unsigned int selector, unsigned char* bits, int* DataBinSize,
+                                      const PageReading& reading);
+bool ErrorDiffusionBurkes(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
+                          unsigned char* bits, int* DataBinSize, const PageReading& reading);
+bool ErrorDiffusionSierra(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
+                          unsigned char* bits, int* DataBinSize, const PageReading& reading);
+bool ErrorDiffusionStucki(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
+                          unsigned char* bits, int* DataBinSize, const PageReading& reading);
 bool ErrorDiffusionFloydSteinberg(int width, int height, const unsigned char* raster, unsigned int selector,
                                   unsigned char* bits, int* DataBinSize);
 

@@ -1,6 +1,6 @@
 #include "imaging/otsu.h"
 
-#include "core/Functions.h"
+#include "settings/printSettings.h"
 #include "imaging/24BitTo1Bit.h"
 #include "imaging/GrayAlgorithm.h"
 
@@ -91,7 +91,8 @@ private:
 
 }  // namespace
 
-void grayHistogram(int width, int height, const unsigned char* raster, unsigned int selector, int histogram[256])
+void grayHistogram(int width, int height, const unsigned char* raster, unsigned int selector, int histogram[256],
+                   bool firstByteBlue)
 {
     for (int i = 0; i < 256; ++i) {
         histogram[i] = 0;
@@ -108,7 +109,7 @@ void grayHistogram(int width, int height, const unsigned char* raster, unsigned 
     for (int y = 0; y < height; ++y, row += geometry.rasterStride) {
         for (int x = 0; x < width; x += block) {
             const int count = width - x < block ? width - x : block;
-            RGB2GrayRow(row + static_cast<std::ptrdiff_t>(3) * x, count, selector, true, gray);
+            RGB2GrayRow(row + static_cast<std::ptrdiff_t>(3) * x, count, selector, firstByteBlue, gray);
             counter.add(gray, count);
         }
     }
@@ -116,7 +117,7 @@ void grayHistogram(int width, int height, const unsigned char* raster, unsigned 
 }
 
 void grayPlaneHistogram(int width, int height, const unsigned char* raster, unsigned int selector,
-                        unsigned char* plane, int histogram[256])
+                        unsigned char* plane, int histogram[256], bool firstByteBlue)
 {
     for (int i = 0; i < 256; ++i) {
         histogram[i] = 0;
@@ -129,7 +130,7 @@ void grayPlaneHistogram(int width, int height, const unsigned char* raster, unsi
     const unsigned char* row = raster;
     unsigned char* out = plane;
     for (int y = 0; y < height; ++y, row += geometry.rasterStride, out += width) {
-        RGB2GrayRow(row, width, selector, true, out);
+        RGB2GrayRow(row, width, selector, firstByteBlue, out);
         counter.add(out, width);
     }
     counter.sumInto(histogram);

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <chrono>
 #include <thread>
 
-#include "core/filterWait.h"
 #include "core/printingCore.h"
 #include "filter/settingsThermalSensitivityPara.h"
 #include "support/PrinterJob.h"
@@ -34,10 +34,10 @@ public:
         bytes += text;
     }
     void flush() override {}
-    long readReply(unsigned char* buffer, std::size_t length, double periods) override
+    long read(std::span<unsigned char> buffer, int timeoutMs) override
     {
         if (unanswered_ == 0) {
-            pauseFor(periods);
+            std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
             return 0;
         }
         --unanswered_;
@@ -45,12 +45,10 @@ public:
         if (!replies.empty()) {
             replies.pop_front();
         }
-        std::memcpy(buffer, reply.data(), std::min(length, reply.size()));
-        return static_cast<long>(std::min(length, reply.size()));
+        std::memcpy(buffer.data(), reply.data(), std::min(buffer.size(), reply.size()));
+        return static_cast<long>(std::min(buffer.size(), reply.size()));
     }
-    long drain() override { return 0; }
-    bool cancelled() override { return false; }
-    void message(const char*) override {}
+    void log(LogLevel, std::string_view) override {}
     void condition(const PrinterConditions&) override {}
 
 private:
@@ -61,7 +59,6 @@ settingsThermalSensitivityPara settingsFor(const std::string& options)
 {
     ::setenv("PPD", ZORVAN_SOURCE_DIR "/ppd/zorvan.ppd", 1);
     ::setenv("ZORVAN_TEST_WAIT_MS", "2", 1);
-    resetWaitPeriod();
     return readPpdSettings(options.c_str());
 }
 

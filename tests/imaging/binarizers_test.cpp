@@ -57,6 +57,9 @@ struct Binarizer {
     bool failureZeroesSize;
 };
 
+// The manual-threshold binarizer, whose selector is the manual setting too.
+bool (*const manualThreshold)(int, int, int, const unsigned char*, unsigned int, unsigned char*, int*) = Threshold;
+
 constexpr const char* kDiffusionFailure = "ErrorDiffusionFloydSteinberg7351 DibPixcel==NULL\r\n";
 const Binarizer binarizers[] = {
     {"TrueCollorBitToOnebit", TrueCollorBitToOnebit, nullptr,
@@ -98,7 +101,7 @@ bool run(const Binarizer& b, int w, int h, int e, const unsigned char* raster, u
         return b.plain(w, h, raster, selector, bits, size);
     }
     // The page pipeline passes the manual setting as the selector too.
-    settingsThermalSensitivity.Threshold = b.withExtra == Threshold ? static_cast<int>(selector) : 0;
+    settingsThermalSensitivity.Threshold = b.withExtra == manualThreshold ? static_cast<int>(selector) : 0;
     const bool ok = b.withExtra(w, h, e, raster, selector, bits, size);
     settingsThermalSensitivity.Threshold = 0;
     return ok;
@@ -118,14 +121,29 @@ reference::Bytes runExact(const Binarizer& b, const Image& image, int extra, uns
     return bits;
 }
 
-// The colour road's way: the raster still in R,G,B order, read under
-// UnswappedRaster, must give the bits of the swapped raster.
+// The colour road's way: the raster still in R,G,B order, read as such,
+// must give the bits of the swapped raster.
 reference::Bytes runUnswapped(const Binarizer& b, const Image& image, int extra, unsigned int selector)
 {
+    using Reading = bool (*)(int, int, int, const unsigned char*, unsigned int, unsigned char*, int*, const PageReading&);
+    using Plain = decltype(b.withExtra);
+    const std::pair<Plain, Reading> variants[] = {
+        {TrueCollorBitToOnebit, TrueCollorBitToOnebit}, {Threshold, Threshold},
+        {makeDitherBayer8, makeDitherBayer8}, {makeDitherBayer16, makeDitherBayer16},
+        {ErrorDiffusionFloydSteinberg7351, ErrorDiffusionFloydSteinberg7351}, {ErrorDiffusionBurkes, ErrorDiffusionBurkes},
+        {ErrorDiffusionSierra, ErrorDiffusionSierra}, {ErrorDiffusionStucki, ErrorDiffusionStucki}};
+    Reading variant = nullptr;
+    for (const auto& [plain, reading] : variants) variant = plain == b.withExtra ? reading : variant;
+    EXPECT_NE(variant, nullptr) << b.name;
     Image unswapped = image;
     TrueCollorRGBToBGR(image.width, image.height, unswapped.raster.data());
-    const UnswappedRaster reading;
-    return runExact(b, unswapped, extra, selector);
+    reference::Bytes bits(reference::witsStep(image.width) * (image.height + extra));
+    int size = static_cast<int>(bits.size());
+    const PageReading reading{false, b.withExtra == manualThreshold ? selector : 0u};
+    CaptureStderr();
+    EXPECT_TRUE(variant(image.width, image.height, extra, unswapped.raster.data(), selector, bits.data(), &size, reading));
+    GetCapturedStderr();
+    return bits;
 }
 
 // Runs `check` once with each choice of vector units the processor offers

@@ -1,4 +1,4 @@
-#include "tools/zorvan-app/appJob.h"
+#include "app/appJob.h"
 
 #include <cstdint>
 #include <cstring>
@@ -7,11 +7,11 @@
 #include <mutex>
 #include <vector>
 
-#include "core/filterWait.h"
 #include "core/printingCore.h"
-#include "tools/zorvan-app/appDevice.h"
-#include "tools/zorvan-app/appDrivers.h"
-#include "tools/zorvan-app/appSettings.h"
+#include "app/appDevice.h"
+#include "app/appDrivers.h"
+#include "app/appShutdown.h"
+#include "app/appSettings.h"
 
 namespace {
 
@@ -41,9 +41,8 @@ struct JobInHand {
     }
 };
 
-// The printers' running jobs. A session holds the core's one lock, so it is
-// made and ended outside jobsMutex: a job waiting for another printer's job
-// to end must not stop that job from reaching its pages.
+// The printers' running jobs, one per printer. Each session has a context of
+// its own: a job waiting for paper on one printer holds up no other printer.
 std::mutex jobsMutex;
 std::map<pappl_printer_t*, std::unique_ptr<JobInHand>> jobs;
 
@@ -121,7 +120,6 @@ bool appStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* 
     // A job PAPPL ended without its end callback would still hold the lock.
     takeJob(printer).reset();
     auto running = std::make_unique<JobInHand>(printer, job, device);
-    clearCancel();
     running->session.useSettings(jobSettings(*options, printer));
     std::lock_guard<std::mutex> lock(jobsMutex);
     jobs[printer] = std::move(running);
@@ -223,6 +221,11 @@ bool appEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned
         return true;
     case PageResult::Cancelled:
         session.sendCancelSequence();
+        if (serverStopping() && !papplJobIsCanceled(job)) {
+            papplJobSetMessage(job, "The server stopped before the page was printed.");
+            papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The server stopped before the page was printed.");
+            return false;
+        }
         papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Job cancelled.");
         return true;
     case PageResult::Abandoned:

@@ -6,7 +6,7 @@
 
 #include <pappl/pappl.h>
 
-#include "core/printSettings.h"
+#include "settings/printSettings.h"
 
 // Adds every vendor attribute's "-supported" and "-default" to `attrs` and
 // names them in `data`.

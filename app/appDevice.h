@@ -1,6 +1,6 @@
 // The app's printer device: the core's bytes go to the PAPPL device (usb://
 // or socket://), the printer's replies come back from it, the core's lines go
-// to the job's log (an "ERROR: " line also becomes the job's message), and the
+// to the job's log at their level (an error also becomes the job's message), and the
 // printer's conditions become PAPPL printer-state-reasons.
 #pragma once
 
@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <string>
 
-#include "core/printingCore.h"
+#include "core/printerDevice.h"
 
 class AppDevice final : public PrinterDevice {
 public:
@@ -17,24 +17,22 @@ public:
     AppDevice(pappl_printer_t* printer, pappl_job_t* job, pappl_device_t* device);
     void write(std::span<const unsigned char> bytes) override;
     void flush() override;
-    long readReply(unsigned char* buffer, std::size_t length, double periods) override;
-    long drain() override;
+    long read(std::span<unsigned char> buffer, int timeoutMs) override;
+    // The job's cancel, and the server's stop (a job waiting for paper must
+    // not hold the server up).
     bool cancelled() override;
-    void message(const char* line) override;
+    // To the job's log at the line's level; an error also becomes the job's message.
+    void log(LogLevel level, std::string_view text) override;
     void condition(const PrinterConditions& conditions) override;
 
-    // The text of the last "ERROR: " line, empty when none came.
+    // The text of the last error line, empty when none came.
     const std::string& lastError() const { return lastError_; }
 
 private:
-    int waitReadable(long long ms);
-
     pappl_printer_t* printer_;
     pappl_job_t* job_;
     pappl_device_t* device_;
     int socket_ = -1;  // the connection of a socket:// device, to wait on with a limit
-    unsigned char pending_[64] = {};
-    std::size_t pendingCount_ = 0;
     std::string lastError_;
 };
 

@@ -1,4 +1,4 @@
-#include "tools/zorvan-app/appSettings.h"
+#include "app/appSettings.h"
 
 #include <algorithm>
 #include <cstdlib>

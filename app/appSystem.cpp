@@ -1,4 +1,4 @@
-#include "tools/zorvan-app/appSystem.h"
+#include "app/appSystem.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,8 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "tools/zorvan-app/appDrivers.h"
-#include "tools/zorvan-app/appImages.h"
+#include "app/appDrivers.h"
+#include "app/appImages.h"
+#include "app/appShutdown.h"
 #include "zorvanVersion.h"
 
 namespace {
@@ -114,6 +115,9 @@ pappl_system_t* appSystem(int numOptions, cups_option_t* options, void* data)
     papplSystemSetPrinterDrivers(system, driverCount(), driverTable(), zorvanAutoAdd, nullptr, zorvanDriver,
                                  nullptr);
     addImageFilters(system);
+    if (serving) {
+        watchServerStop(system);
+    }
     // No strings of our own: with any registered, PAPPL 1.3.1 appends one more
     // printer-strings-languages-supported to the printer's attributes at every
     // Get-Printer-Attributes, so a server that clients poll grows without end.

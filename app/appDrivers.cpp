@@ -1,11 +1,11 @@
-#include "tools/zorvan-app/appDrivers.h"
+#include "app/appDrivers.h"
 
 #include <cstring>
 #include <iterator>
 
-#include "tools/zorvan-app/appJob.h"
-#include "tools/zorvan-app/appSettings.h"
-#include "tools/zorvan-app/appStatus.h"
+#include "app/appJob.h"
+#include "app/appSettings.h"
+#include "app/appStatus.h"
 
 namespace {
 

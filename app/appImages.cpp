@@ -1,4 +1,4 @@
-#include "tools/zorvan-app/appImages.h"
+#include "app/appImages.h"
 
 #include <jpeglib.h>
 #include <png.h>
@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "tools/zorvan-app/appDrivers.h"
+#include "app/appDrivers.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
-#include "tools/zorvan-app/appDrivers.h"
-#include "tools/zorvan-app/appSystem.h"
+#include "app/appDrivers.h"
+#include "app/appSystem.h"
 #include "zorvanVersion.h"
 
 namespace {

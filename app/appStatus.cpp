@@ -1,6 +1,7 @@
-#include "tools/zorvan-app/appStatus.h"
+#include "app/appStatus.h"
 
-#include "tools/zorvan-app/appDevice.h"
+#include "app/appDevice.h"
+#include "core/printingCore.h"
 
 bool appPrinterStatus(pappl_printer_t* printer)
 {
@@ -16,11 +17,7 @@ bool appPrinterStatus(pappl_printer_t* printer)
     }
     {
         AppDevice appDevice(printer, nullptr, device);
-        const unsigned char query[] = {0x16, 0x04, 0x04};
-        appDevice.write(query);
-        appDevice.flush();
-        unsigned char reply[5] = {};
-        conditions = decodePrinterReply(reply, appDevice.readReply(reply, sizeof reply, 1.0));
+        conditions = askPrinterStatus(appDevice);
     }
     papplPrinterCloseDevice(printer);
     reportConditions(printer, nullptr, conditions);

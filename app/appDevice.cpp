@@ -1,4 +1,4 @@
-#include "tools/zorvan-app/appDevice.h"
+#include "app/appDevice.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -6,13 +6,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 
-#include "core/filterWait.h"
+#include "app/appShutdown.h"
 
 namespace {
 
@@ -71,110 +72,48 @@ void AppDevice::write(std::span<const unsigned char> bytes)
 
 void AppDevice::flush() { papplDeviceFlush(device_); }
 
-int AppDevice::waitReadable(long long ms)
+long AppDevice::read(std::span<unsigned char> buffer, int timeoutMs)
 {
     if (socket_ < 0) {
-        return 1;  // PAPPL's own read waits
-    }
-    // In slices, so that a cancel ends the wait for a reply.
-    for (;;) {
-        pollfd p{socket_, POLLIN, 0};
-        const long long slice = std::min(ms, 20LL);
-        const int ready = ::poll(&p, 1, static_cast<int>(slice));
-        ms -= slice;
-        if (ready != 0 || ms <= 0 || cancelled()) {
-            return ready;
-        }
-    }
-}
-
-long AppDevice::readReply(unsigned char* buffer, std::size_t length, double periods)
-{
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(periodsToMs(periods));
-    for (;;) {
-        // Bytes before a reply's 10 are stray.
-        std::size_t start = 0;
-        while (start < pendingCount_ && pending_[start] != 0x10) {
-            ++start;
-        }
-        std::memmove(pending_, pending_ + start, pendingCount_ - start);
-        pendingCount_ -= start;
-        if (pendingCount_ >= length) {
-            std::memcpy(buffer, pending_, length);
-            std::memmove(pending_, pending_ + length, pendingCount_ - length);
-            pendingCount_ -= length;
-            return static_cast<long>(length);
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        const int ready = waitReadable(left > 0 ? left : 0);
-        if (ready < 0) {
-            return -1;
-        }
-        if (ready == 0) {
+        // PAPPL's own read waits with a limit of its own: nothing can be read
+        // without waiting.
+        if (timeoutMs <= 0) {
             return 0;
         }
-        const ssize_t count = papplDeviceRead(device_, pending_ + pendingCount_, sizeof pending_ - pendingCount_);
-        if (count <= 0) {
-            return 0;
-        }
-        pendingCount_ += static_cast<std::size_t>(count);
+        const ssize_t count = papplDeviceRead(device_, buffer.data(), buffer.size());
+        return count > 0 ? static_cast<long>(count) : 0;
     }
+    pollfd p{socket_, POLLIN, 0};
+    const int ready = ::poll(&p, 1, timeoutMs);
+    if (ready <= 0) {
+        return ready < 0 && errno != EINTR ? -1 : 0;
+    }
+    const ssize_t count = papplDeviceRead(device_, buffer.data(), buffer.size());
+    // Readable with nothing to read: the printer closed the connection.
+    return count > 0 ? static_cast<long>(count) : -1;
 }
 
-long AppDevice::drain()
-{
-    long total = static_cast<long>(pendingCount_);
-    pendingCount_ = 0;
-    // Without the connection nothing can be read without waiting.
-    while (socket_ >= 0 && waitReadable(0) > 0) {
-        unsigned char scrap[64];
-        const ssize_t count = papplDeviceRead(device_, scrap, sizeof scrap);
-        if (count <= 0) {
-            break;
-        }
-        total += count;
-    }
-    return total;
-}
+bool AppDevice::cancelled() { return serverStopping() || (job_ != nullptr && papplJobIsCanceled(job_)); }
 
-bool AppDevice::cancelled()
+void AppDevice::log(LogLevel level, std::string_view text)
 {
-    if (job_ != nullptr && papplJobIsCanceled(job_) && !isCancelRequested()) {
-        // Every wait of the core ends early on the cancel request.
-        requestCancel();
-    }
-    return isCancelRequested();
-}
-
-void AppDevice::message(const char* line)
-{
-    pappl_loglevel_t level = PAPPL_LOGLEVEL_DEBUG;
-    const char* text = line;
-    if (std::strncmp(line, "ERROR: ", 7) == 0) {
-        level = PAPPL_LOGLEVEL_ERROR;
-        text = line + 7;
-        lastError_ = text;
-        while (!lastError_.empty() && lastError_.back() == '\n') {
-            lastError_.pop_back();
-        }
-    } else if (std::strncmp(line, "INFO: ", 6) == 0) {
-        level = PAPPL_LOGLEVEL_INFO;
-        text = line + 6;
-    } else if (std::strncmp(line, "DEBUG: ", 7) == 0) {
-        text = line + 7;
-    }
+    static constexpr pappl_loglevel_t levels[] = {PAPPL_LOGLEVEL_DEBUG, PAPPL_LOGLEVEL_INFO, PAPPL_LOGLEVEL_ERROR};
+    const pappl_loglevel_t papplLevel = levels[static_cast<int>(level)];
+    // A text may carry more than one line.
     std::string trimmed(text);
-    while (!trimmed.empty() && trimmed.back() == '\n') {
+    while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) {
         trimmed.pop_back();
     }
+    if (level == LogLevel::Error) {
+        lastError_ = trimmed;
+    }
     if (job_ != nullptr) {
-        papplLogJob(job_, level, "%s", trimmed.c_str());
-        if (level == PAPPL_LOGLEVEL_ERROR) {
+        papplLogJob(job_, papplLevel, "%s", trimmed.c_str());
+        if (level == LogLevel::Error) {
             papplJobSetMessage(job_, "%s", trimmed.c_str());
         }
     } else {
-        papplLogPrinter(printer_, level, "%s", trimmed.c_str());
+        papplLogPrinter(printer_, papplLevel, "%s", trimmed.c_str());
     }
 }
 
