@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -111,22 +112,23 @@ std::vector<PrinterRun> printed()
 }
 
 // Submits `file`; the job's id.
-std::string submit(const std::string& file, const std::vector<std::string>& options = {})
+std::string submit(const std::string& file, const std::vector<std::string>& options = {},
+                   const std::string& printer = "zp")
 {
-    std::vector<std::string> args = {"submit", "-d", "zp"};
+    std::vector<std::string> args = {"submit", "-d", printer};
     for (const std::string& o : options) args.insert(args.end(), {"-o", o});
     args.push_back(file);
     const std::string said = app(args);  // "zp-N"
-    EXPECT_TRUE(said.starts_with("zp-")) << said;
-    return said.substr(3, said.find_first_of("\n") - 3);
+    EXPECT_TRUE(said.starts_with(printer + "-")) << said;
+    return said.substr(printer.size() + 1, said.find_first_of("\n") - printer.size() - 1);
 }
 
 // The server's log, with what PAPPL has rotated out of it.
 std::string serverLog() { return readFile(dir->file("zorvan-app.log.O")) + readFile(dir->file("zorvan-app.log")); }
 
-std::string jobState(const std::string& id)
+std::string jobState(const std::string& id, const std::string& printer = "zp")
 {
-    std::istringstream jobs(app({"jobs", "-d", "zp"}));
+    std::istringstream jobs(app({"jobs", "-d", printer}));
     for (std::string number, state, rest; jobs >> number >> state && std::getline(jobs, rest);)
         if (number == id) return state;
     return "";
@@ -224,24 +226,67 @@ TEST_F(App, PicturesPrintAsTheFilterPrintsThem)
     }
 }
 
-// Out of paper: the printer's reasons say so while the job waits, and the job
-// prints once paper is loaded.
-TEST_F(App, PaperOutHoldsTheJobUntilPaperIsLoaded)
+// Two printers, one server. Out of paper, printer A's reasons say so and its
+// job waits, printing nothing, while B prints the jobs sent to it; a cancel on
+// A ends only A's job; paper loaded, A's next job prints. A stop of the server
+// ends a job that waits for paper instead of waiting for the paper.
+TEST_F(App, TwoPrintersPrintApartAndAStopEndsAWaitingJob)
 {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const auto timeline = [&](const char* what) {
+        std::printf("timeline: %6.2f s  %s\n", std::chrono::duration<double>(Clock::now() - start).count(), what);
+    };
+    writeFile(dir->file("status-b"), "ready\n");
+    const pid_t printerB = background({builtProgram("zorvan-printer"), "--listen", "127.0.0.1:0", "--speed", "500",
+                                       "--out", dir->file("printer-b"), "--status-file", dir->file("status-b")},
+                                      dir->file("printer-b.port"));
+    ASSERT_TRUE(eventually([] { return readFile(dir->file("printer-b.port")).find('\n') != std::string::npos; }));
+    const std::string portB = readFile(dir->file("printer-b.port"));
+    app({"add", "-d", "zb", "-m", "zorvan_80mm", "-v", "socket://127.0.0.1:" + portB.substr(0, portB.find('\n'))});
     // A PNG: PAPPL takes the whole document before printing, so `submit`
     // returns (a raster stream is printed while it arrives).
-    ASSERT_TRUE(writeGrayPng(dir->file("paper-out.png"), picture(100), 203));
+    ASSERT_TRUE(writeGrayPng(dir->file("receipt.png"), picture(100), 203));
+    const auto pagesOfB = [] { return std::distance(std::filesystem::directory_iterator(dir->file("printer-b")),
+                                                    std::filesystem::directory_iterator()); };
+    const auto waitsForPaper = [](const std::string& id) {
+        return app({"status", "-d", "zp"}).find("media-empty") != std::string::npos && jobState(id) == "processing";
+    };
+
     writeFile(dir->file("status"), "paperout\n");
     const std::size_t before = printed().size();
-    const std::string id = submit(dir->file("paper-out.png"));
-    EXPECT_TRUE(eventually([&] { return app({"status", "-d", "zp"}).find("media-empty") != std::string::npos; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(jobState(id), "processing");
-    EXPECT_EQ(printed().size(), before);
+    const std::string a1 = submit(dir->file("receipt.png"));
+    EXPECT_TRUE(eventually([&] { return waitsForPaper(a1); }));
+    timeline("job 1 on A waits for paper");
+    const std::string b1 = submit(dir->file("receipt.png"), {}, "zb");
+    EXPECT_TRUE(eventually([&] { return jobState(b1, "zb") == "completed"; })) << jobState(b1, "zb");
+    timeline("job on B completed");
+    EXPECT_TRUE(waitsForPaper(a1));
+    app({"cancel", "-d", "zp", "-j", a1});
+    EXPECT_TRUE(eventually([&] { return jobState(a1) == "canceled"; })) << jobState(a1);
+    const std::string b2 = submit(dir->file("receipt.png"), {}, "zb");
+    EXPECT_TRUE(eventually([&] { return jobState(b2, "zb") == "completed"; })) << jobState(b2, "zb");
+    EXPECT_TRUE(eventually([&] { return pagesOfB() >= 2; }));
+    timeline("A's job cancelled; the next job on B completed");
+
+    const std::string a2 = submit(dir->file("receipt.png"));
+    EXPECT_TRUE(eventually([&] { return waitsForPaper(a2); }));
     writeFile(dir->file("status"), "ready\n");
-    EXPECT_TRUE(eventually([&] { return jobState(id) == "completed"; })) << jobState(id);
-    EXPECT_TRUE(eventually([&] { return printed().size() == before + 1; }));
-    EXPECT_EQ(app({"status", "-d", "zp"}).find("media-empty"), std::string::npos);
+    EXPECT_TRUE(eventually([&] { return jobState(a2) == "completed"; })) << jobState(a2);
+    EXPECT_TRUE(eventually([&] { return printed().size() == before + 1; }));  // the cancelled job printed nothing
+    EXPECT_TRUE(eventually([] { return app({"status", "-d", "zp"}).find("media-empty") == std::string::npos; }));
+    timeline("paper loaded: job 2 on A completed");
+
+    writeFile(dir->file("status"), "paperout\n");
+    const std::string a3 = submit(dir->file("receipt.png"));
+    EXPECT_TRUE(eventually([&] { return waitsForPaper(a3); }));
+    ::kill(server, SIGTERM);
+    timeline("SIGTERM while job 3 on A waits for paper");
+    // Left to PAPPL alone, the server would wait a minute for the job.
+    EXPECT_TRUE(eventually([] { return !running(server); }, 30));
+    timeline("server stopped");
+    ::kill(printerB, SIGTERM);
+    EXPECT_TRUE(eventually([&] { return !running(printerB); }));
 }
 
 // A job that ends early ends alone: a truncated document fails its job with a
