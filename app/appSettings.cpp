@@ -19,6 +19,7 @@ constexpr Choice conversions[] = {
     {"burkes", 8},              {"sierra", 9},             {"fixed-threshold", 10},     {"stucki", 11},
 };
 constexpr Choice paperSavings[] = {{"off", 0}, {"top", 1}, {"bottom", 2}, {"top-and-bottom", 3}};
+constexpr Choice printerChecks[] = {{"standard", 0}, {"quick", 1}, {"off", 2}};
 constexpr Choice paperTypes[] = {
     {"continuous", 1}, {"continuous-long-feed", 2}, {"black-mark", 3}, {"label-gap", 4}};
 
@@ -51,6 +52,8 @@ const Setting settings[] = {
     {"zorvan-feed-after", Kind::Range, nullptr, 0, 0, 40, 0, &settingsThermalSensitivityPara::AfterPrintFeed},
     {"zorvan-paper-type", Kind::Keyword, paperTypes, static_cast<int>(std::size(paperTypes)), 0, 0, 1,
      &settingsThermalSensitivityPara::MediaType},
+    {"zorvan-printer-check", Kind::Keyword, printerChecks, static_cast<int>(std::size(printerChecks)), 0, 0, 1,
+     &settingsThermalSensitivityPara::PrinterCheck},
 };
 
 const char* keywordOf(const Setting& s, int value)
@@ -122,6 +125,15 @@ void addSettingAttributes(pappl_pr_driver_data_t& data, ipp_t* attrs)
             break;
         }
     }
+}
+
+bool printerIsAsked(pappl_printer_t* printer)
+{
+    ipp_t* defaults = papplPrinterGetDriverAttributes(printer);
+    ipp_attribute_t* check = ippFindAttribute(defaults, "zorvan-printer-check-default", IPP_TAG_KEYWORD);
+    const bool off = check != nullptr && std::strcmp(ippGetString(check, 0, nullptr), "off") == 0;
+    ippDelete(defaults);
+    return !off;
 }
 
 int densityLevel(int darknessConfigured, int printDarkness)

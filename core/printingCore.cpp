@@ -36,6 +36,7 @@ JobContext& attached(JobContext& job, PrinterDevice& device)
     std::memset(job.copyReply, 0, sizeof job.copyReply);
     job.pendingCount = 0;
     job.output.setPosition(0);
+    job.settingsKnown.store(false);
     return job;
 }
 
@@ -55,6 +56,17 @@ PrintSession::~PrintSession()
 {
     monitor_.stop();
     job_.attach(nullptr);
+}
+
+void PrintSession::useSettings(const settingsThermalSensitivityPara& settings)
+{
+    job_.settings = settings;
+    if (GetPrinterCheck(settings) == PrinterCheck::Off) {
+        job_.log(LogLevel::Info, "The printer is not asked for its condition (Printer check: Off): paper out, an open "
+                                 "cover or overheating cannot be reported.");
+    }
+    job_.settingsKnown.store(true);
+    job_.waits.notify();
 }
 
 void PrintSession::sendCancelSequence()

@@ -64,7 +64,7 @@ public:
     JobContext& context() { return job_; }
 
     // The job's settings, as values.
-    void useSettings(const settingsThermalSensitivityPara& settings) { job_.settings = settings; }
+    void useSettings(const settingsThermalSensitivityPara& settings);
 
     // Reads, trims and prints one page. `pageBuffer` holds height × actualWidth bytes.
     PageResult printPage(const PageFormat& page, const RowReader& readRow, unsigned char* pageBuffer);
