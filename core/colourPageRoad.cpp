@@ -11,6 +11,7 @@
 #include "imaging/GrayAlgorithm.h"
 #include "imaging/FunctionAsistant.h"
 #include "imaging/ImageBuffer.h"
+#include "imaging/TextAndPictures.h"
 #include "imaging/freeimageHalftone.h"
 
 namespace {
@@ -126,6 +127,11 @@ PageResult colourPageRoad(unsigned char* image, int cupsWidth, int actualHeight,
         bReturn = ErrorDiffusionStucki(cupsWidth, actualHeight, height0, image, GetFloydSteinbergGrayAlgorithm(),
                                        bits, &DataBinSize);
         coreLog("DEBUG: 670 bReturn=%d\n", bReturn ? 1 : 0);
+        break;
+    case 12:
+        bReturn = TextAndPicturesToOnebit(cupsWidth, actualHeight, height0, image, GetGrayAlgorithm(), bits,
+                                          &DataBinSize);
+        coreLog("DEBUG: 690 bReturn=%d\n", bReturn ? 1 : 0);
         break;
     default:
         coreLog("ERROR: Unsupported binarization setting %d (Imagealgorithm); choose one of 0, 2, 3, 7, 8, 9, "
