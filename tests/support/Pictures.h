@@ -27,8 +27,8 @@ struct Rgb {
     std::uint8_t r, g, b;
 };
 
-// Expects printed paper to carry a document's content: the reference's solid
-// 12-dot blocks black, its blank ones (with a margin) blank, the content as
+// Expects printed paper to carry a document's content: the reference's ink-black
+// 12-dot blocks black, its paper-white ones (with a margin) blank, the content as
 // high, aligned on the reference's first dark row. The reference is `width` wide.
 void expectSameContent(const Gray& paper, const Gray& reference, int width);
 
