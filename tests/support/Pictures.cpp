@@ -49,13 +49,16 @@ std::pair<int, int> Gray::darkColumns() const
     return darkSpan(width, [this](int x) { return darkShare(x, 0, x + 1, height) > 0; });
 }
 
-Gray readPng(const std::string& path)
+namespace {
+
+template <class Picture>
+Picture readPngAs(const std::string& path, png_uint_32 format)
 {
-    Gray out;
+    Picture out;
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     if (png_image_begin_read_from_file(&image, path.c_str())) {
-        image.format = PNG_FORMAT_GRAY;
+        image.format = format;
         out.pixels.assign(PNG_IMAGE_SIZE(image), 0);
         if (png_image_finish_read(&image, nullptr, out.pixels.data(), 0, nullptr)) {
             out.width = static_cast<int>(image.width);
@@ -64,6 +67,18 @@ Gray readPng(const std::string& path)
     }
     png_image_free(&image);
     return out;
+}
+
+}  // namespace
+
+Gray readPng(const std::string& path) { return readPngAs<Gray>(path, PNG_FORMAT_GRAY); }
+
+RgbPicture readRgbPng(const std::string& path) { return readPngAs<RgbPicture>(path, PNG_FORMAT_RGB); }
+
+std::uint32_t RgbPicture::at(int x, int y) const
+{
+    const std::uint8_t* p = &pixels[(static_cast<std::size_t>(y) * width + x) * 3];
+    return static_cast<std::uint32_t>(p[0] << 16 | p[1] << 8 | p[2]);
 }
 
 bool writeGrayPng(const std::string& path, const Gray& picture, int dotsPerInch)

@@ -32,8 +32,17 @@ struct Rgb {
 // high, aligned on the reference's first dark row. The reference is `width` wide.
 void expectSameContent(const Gray& paper, const Gray& reference, int width);
 
-// Reads any PNG as 8-bit gray; 0 x 0 when it cannot.
+// An 8-bit RGB picture, three bytes a pixel, row after row.
+struct RgbPicture {
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> pixels;
+
+    std::uint32_t at(int x, int y) const;  // 0xRRGGBB
+};
+
+// Reads any PNG as 8-bit gray, or RGB; 0 x 0 when it cannot.
 Gray readPng(const std::string& path);
+RgbPicture readRgbPng(const std::string& path);
 
 // Writes an 8-bit gray PNG that says its resolution (pHYs).
 bool writeGrayPng(const std::string& path, const Gray& picture, int dotsPerInch);
