@@ -17,6 +17,7 @@ struct Choice {
 constexpr Choice conversions[] = {
     {"automatic-threshold", 0}, {"ordered-dither-8x8", 2}, {"ordered-dither-16x16", 3}, {"floyd-steinberg", 7},
     {"burkes", 8},              {"sierra", 9},             {"fixed-threshold", 10},     {"stucki", 11},
+    {"text-and-pictures", 12},
 };
 constexpr Choice paperSavings[] = {{"off", 0}, {"top", 1}, {"bottom", 2}, {"top-and-bottom", 3}};
 constexpr Choice printerChecks[] = {{"standard", 0}, {"quick", 1}, {"off", 2}};
@@ -37,7 +38,7 @@ struct Setting {
 
 // Defaults are those of the filter's PPD.
 const Setting settings[] = {
-    {"zorvan-conversion", Kind::Keyword, conversions, static_cast<int>(std::size(conversions)), 0, 0, 0,
+    {"zorvan-conversion", Kind::Keyword, conversions, static_cast<int>(std::size(conversions)), 0, 0, 12,
      &settingsThermalSensitivityPara::Imagealgorithm},
     {"zorvan-threshold", Kind::Range, nullptr, 0, 0, 255, 0, &settingsThermalSensitivityPara::Threshold},
     {"zorvan-brightness", Kind::Range, nullptr, 0, -100, 100, 0, &settingsThermalSensitivityPara::Brightness},

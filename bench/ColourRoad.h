@@ -3,7 +3,7 @@
 #pragma once
 
 // Print settings for a benchmark run: the binarization setting (0, 2, 3, 7,
-// 8, 9, 10, 11), manual threshold 128, paper mode 0 (120 white rows), no
+// 8, 9, 10, 11, 12), manual threshold 128, paper mode 0 (120 white rows), no
 // inversion override, brightness, contrast and offsets 0.
 void setRoadSettings(int algorithm);
 

@@ -11,6 +11,7 @@
 #include "imaging/FunctionAsistant.h"
 #include "imaging/GrayAlgorithm.h"
 #include "imaging/ImageBuffer.h"
+#include "imaging/TextAndPictures.h"
 #include "imaging/freeimageHalftone.h"
 
 #include <benchmark/benchmark.h>
@@ -192,6 +193,7 @@ void BM_Binarize(benchmark::State& state)
     case 9: binarizer = ErrorDiffusionSierra; break;
     case 10: binarizer = Threshold; selector = static_cast<unsigned int>(GetThreshholdByManual()); break;
     case 11: binarizer = ErrorDiffusionStucki; break;
+    case 12: binarizer = TextAndPicturesToOnebit; break;
     default: break;
     }
     std::vector<unsigned char> bits(static_cast<std::size_t>(bitRasterSize(height, extraRows)));
@@ -247,6 +249,7 @@ BENCHMARK_TEMPLATE(BM_Binarize, 8) PAGES;
 BENCHMARK_TEMPLATE(BM_Binarize, 9) PAGES;
 BENCHMARK_TEMPLATE(BM_Binarize, 10) PAGES;
 BENCHMARK_TEMPLATE(BM_Binarize, 11) PAGES;
+BENCHMARK_TEMPLATE(BM_Binarize, 12) PAGES;
 BENCHMARK_TEMPLATE(BM_ColourRoad, 0) PAGES;
 BENCHMARK_TEMPLATE(BM_ColourRoad, 2) PAGES;
 BENCHMARK_TEMPLATE(BM_ColourRoad, 3) PAGES;
@@ -255,6 +258,7 @@ BENCHMARK_TEMPLATE(BM_ColourRoad, 8) PAGES;
 BENCHMARK_TEMPLATE(BM_ColourRoad, 9) PAGES;
 BENCHMARK_TEMPLATE(BM_ColourRoad, 10) PAGES;
 BENCHMARK_TEMPLATE(BM_ColourRoad, 11) PAGES;
+BENCHMARK_TEMPLATE(BM_ColourRoad, 12) PAGES;
 
 }  // namespace
 

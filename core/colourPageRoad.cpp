@@ -8,6 +8,7 @@
 #include "imaging/FunctionAsistant.h"
 #include "imaging/GrayAlgorithm.h"
 #include "imaging/ImageBuffer.h"
+#include "imaging/TextAndPictures.h"
 #include "imaging/freeimageHalftone.h"
 
 namespace {
@@ -123,6 +124,11 @@ std::optional<BitRaster> colourBitRaster(JobContext& job, unsigned char* image, 
         bReturn = ErrorDiffusionStucki(cupsWidth, actualHeight, height0, image, GetFloydSteinbergGrayAlgorithm(),
                                        bits, &DataBinSize, reading);
         job.log(LogLevel::Debug, "670 bReturn=%d", bReturn ? 1 : 0);
+        break;
+    case 12:
+        bReturn = TextAndPicturesToOnebit(cupsWidth, actualHeight, height0, image, GetGrayAlgorithm(), bits,
+                                          &DataBinSize);
+        coreLog("DEBUG: 690 bReturn=%d\n", bReturn ? 1 : 0);
         break;
     default:
         job.log(LogLevel::Error,

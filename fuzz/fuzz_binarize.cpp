@@ -15,6 +15,7 @@
 #include "imaging/freeimageHalftone.h"
 #include "imaging/AdaptiveThreshold.h"
 #include "imaging/minicut.h"
+#include "imaging/TextAndPictures.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ using PlainBinarizer = bool (*)(int, int, const unsigned char*, unsigned int, un
 // The page binarizers of the colour road: (width, height, extra white rows, ...).
 const PageBinarizer pageBinarizers[] = {TrueCollorBitToOnebit, makeDitherBayer8, makeDitherBayer16, Threshold,
                                         ErrorDiffusionFloydSteinberg7351, ErrorDiffusionBurkes, ErrorDiffusionSierra,
-                                        ErrorDiffusionStucki};
+                                        ErrorDiffusionStucki, TextAndPicturesToOnebit};
 
 // The library binarizers without extra rows.
 const PlainBinarizer plainBinarizers[] = {MonochromeConvert, ErrorDiffusionFloydSteinberg, FloydSteinberg,

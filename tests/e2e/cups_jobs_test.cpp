@@ -76,6 +76,18 @@ Check like(const std::string& document)
     return [document](const Gray& p, auto&) { expectSameContent(p, readPng(dir + "/" + document), kRoll); };
 }
 
+// The paper and the PDF alike, and both codes of the PDF scan from the paper.
+Check likeAndScans(const std::string& document)
+{
+    return [document](const Gray& p, auto& s) {
+        like(document)(p, s);
+        if (::access("/usr/bin/zbarimg", X_OK) != 0) GTEST_SKIP() << "zbarimg missing (Debian: zbar-tools)";
+        writeGrayPng(dir + "/scanned.png", p, 203);
+        EXPECT_EQ(runProcess({"/usr/bin/zbarimg", "-q", "--nodbus", dir + "/scanned.png"}).out,
+                  "QR-Code:https://zorvan.example/r/000173\nCODE-128:000173061226\n");
+    };
+}
+
 // The mid-gray area of gray.ps (a black band on top, then 50% gray).
 double grayShare(const Gray& p)
 {
@@ -241,7 +253,8 @@ INSTANTIATE_TEST_SUITE_P(
                 EXPECT_NEAR(right - left, 200, 2);
                 EXPECT_NEAR((left + right) / 2, kRoll / 2, 20);
             }},
-        Job{"PdfColour", "receipt.pdf", {"-o", "media=Roll80x150mm"}, like("ref.png")},
+        Job{"PdfColour", "receipt.pdf", {"-o", "media=Roll80x150mm"}, likeAndScans("ref.png")},
+        Job{"PdfOtsu", "receipt.pdf", {"-o", "media=Roll80x150mm", "-o", "Imagealgorithm=0"}, likeAndScans("ref.png")},
         Job{"PdfGray", "receipt.pdf", {"-o", "media=Roll80x150mm", "-o", "ColorModel=Gray"}, like("ref.png")},
         // Job options reach the filter: ordered dither prints about half of a mid-gray...
         Job{"Dither", "gray.ps", grayPage(), [](auto& p, auto&) {

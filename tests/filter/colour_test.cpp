@@ -10,6 +10,7 @@
 #include "imaging/24BitTo1Bit.h"
 #include "imaging/Dither.h"
 #include "imaging/FunctionAsistant.h"
+#include "imaging/TextAndPictures.h"
 #include "imaging/freeimageHalftone.h"
 #include "support/PrinterJob.h"
 
@@ -69,7 +70,8 @@ std::string expectedCopy(const RasterPage& page, const Settings& s)
                                     ErrorDiffusionBurkes,
                                     ErrorDiffusionSierra,
                                     Threshold,
-                                    ErrorDiffusionStucki};
+                                    ErrorDiffusionStucki,
+                                    TextAndPicturesToOnebit};
     const unsigned selector = s.algorithm == 10 ? static_cast<unsigned>(s.threshold) : 12u;
     EXPECT_TRUE(binarizers[s.algorithm](width, height, extra, image.data(), selector, bits.data(), &size));
     if (s.inversion == 0) {
@@ -116,7 +118,7 @@ PrinterRun expectLibraryBits(const std::vector<RasterPage>& pages, const Setting
 
 TEST(ColourRoad, EveryBinarizationSettingPrintsTheLibrarysBits)
 {
-    for (int algorithm : {0, 2, 3, 7, 8, 9, 10, 11}) {
+    for (int algorithm : {0, 2, 3, 7, 8, 9, 10, 11, 12}) {
         SCOPED_TRACE(algorithm);
         auto r =
             expectLibraryBits({picture(75, 30, 2)}, Settings{.algorithm = algorithm, .threshold = 144, .afterFeed = 1});

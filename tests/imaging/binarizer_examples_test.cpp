@@ -8,6 +8,7 @@
 #include "imaging/Dither.h"
 #include "imaging/GrayAlgorithm.h"
 #include "imaging/MonochromeConvert.h"
+#include "imaging/TextAndPictures.h"
 #include "imaging/freeimageHalftone.h"
 #include "imaging/minicut.h"
 #include "imaging/otsu.h"
@@ -129,6 +130,30 @@ TEST(DitherExamples, TableRowsByHand)
         {BAYER_PATTERN_8X8[7], {252, 124, 220, 92, 244, 116, 212, 84}}};
     for (const auto& [row, expected] : rows) {
         EXPECT_EQ(std::vector<int>(row, row + expected.size()), expected);
+    }
+}
+
+TEST(TextAndPicturesExamples, MidToneBoundsPaperEdgesAndTheQuarter)
+{
+    // One tile, `upper` rows of one level over rows of another: printed as Bayer 8x8
+    // prints it when continuous tone, else as Otsu does. 130 over black: every 130 is
+    // tone (no paper near), so 16 pixels are a quarter, not more; over 232 (paper) the
+    // third row of 130 lies on an edge.
+    struct Case {
+        int upper;
+        unsigned char level, below;
+        bool dithered;
+    };
+    for (const Case c : {Case{2, 130, 0, false}, Case{3, 130, 0, true}, Case{3, 130, 232, false}, Case{8, 23, 0, false},
+                         Case{8, 24, 0, true}, Case{8, 231, 0, true}, Case{8, 232, 0, false}}) {
+        Image image = reference::uniformImage(8, 8, c.below, c.below, c.below);
+        std::fill_n(image.pixel(0, 0), 24 * c.upper, c.level);
+        const auto run = [&](auto binarizer) {
+            return bitsOf(8, 8, [&](unsigned char* bits, int* size) { return binarizer(8, 8, 0, image.raster.data(), 12, bits, size); });
+        };
+        const Bytes dithered = run(makeDitherBayer8), otsu = run(TrueCollorBitToOnebit);
+        ASSERT_NE(dithered, otsu);
+        EXPECT_EQ(run(TextAndPicturesToOnebit), c.dithered ? dithered : otsu) << c.upper << " rows of " << int(c.level);
     }
 }
 

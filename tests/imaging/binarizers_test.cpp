@@ -10,6 +10,7 @@
 #include "imaging/Dither.h"
 #include "imaging/GrayAlgorithm.h"
 #include "imaging/MonochromeConvert.h"
+#include "imaging/TextAndPictures.h"
 #include "imaging/freeimageHalftone.h"
 #include "reference_binarizers.h"
 
@@ -82,6 +83,9 @@ const Binarizer binarizers[] = {
     {"Stucki", ErrorDiffusionStucki, nullptr,
      [](const Image& i, int e, unsigned s) { return errorDiffusionPlane(i, e, s, monochromeOtsu(i, s), stucki(), 100); }, 2,
      kDiffusionFailure, true},
+    {"TextAndPictures", TextAndPicturesToOnebit, nullptr,
+     [](const Image& i, int e, unsigned s) { return textAndPicturesPlane(i, e, s); }, 1,
+     "TextAndPicturesToOnebit GrayData==NULL\r\n", true},
     {"MonochromeConvert", nullptr, MonochromeConvert,
      [](const Image& i, int, unsigned s) { return thresholdPlane(i, 0, s, monochromeOtsu(i, s), false); }, 1,
      "MonochromeConvert GrayData==NULL\r\n", true},

@@ -287,6 +287,39 @@ inline Plane bayerPlane(const Image& image, int extra, unsigned int selector, co
     return plane;
 }
 
+// ---- Otsu in tiles of text, Bayer 8x8 in tiles of continuous tone ----
+
+inline Plane textAndPicturesPlane(const Image& image, int extra, unsigned int selector)
+{
+    const int w = image.width, h = image.height;
+    const Plane dithered = bayerPlane(image, extra, selector, bayer8());
+    Plane plane = thresholdPlane(image, extra, selector, myotsu(image, selector, 0), false);
+    for (int ty = 0; ty < h; ty += 8) {
+        for (int tx = 0; tx < w; tx += 8) {
+            int tone = 0, pixels = 0;
+            for (int y = ty; y < std::min(ty + 8, h); ++y) {
+                for (int x = tx; x < std::min(tx + 8, w); ++x, ++pixels) {
+                    int low = 255, high = 0;
+                    for (int ny = std::max(y - 1, 0); ny <= std::min(y + 1, h - 1); ++ny) {
+                        for (int nx = std::max(x - 1, 0); nx <= std::min(x + 1, w - 1); ++nx) {
+                            low = std::min<int>(low, grayAt(image, nx, ny, selector));
+                            high = std::max<int>(high, grayAt(image, nx, ny, selector));
+                        }
+                    }
+                    const int g = grayAt(image, x, y, selector);
+                    tone += g >= 24 && g <= 231 && !(high - low >= 96 && high > 231) ? 1 : 0;
+                }
+            }
+            for (int y = ty; y < std::min(ty + 8, h) && 4 * tone > pixels; ++y) {
+                for (int x = tx; x < std::min(tx + 8, w); ++x) {
+                    plane[y][x] = dithered[y][x];
+                }
+            }
+        }
+    }
+    return plane;
+}
+
 // ---- Error diffusion with a floating-point working buffer ----
 
 struct KernelCell {

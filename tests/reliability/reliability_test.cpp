@@ -184,7 +184,7 @@ TEST(BadInput, EndsWithAnErrorLineAndADefinedStatus)
         {0,
          "ERROR: Option Brightness=1000 is not one of the printer's choices; using Brightness=0.\n"
          "ERROR: Option Density=abc is not one of the printer's choices; using Density=4.\n"
-         "ERROR: Option Imagealgorithm=99 is not one of the printer's choices; using Imagealgorithm=0.\n",
+         "ERROR: Option Imagealgorithm=99 is not one of the printer's choices; using Imagealgorithm=12.\n",
          {.rawStream = colour, .options = "Density=abc Imagealgorithm=99 Brightness=1000"}},
         // A page cut inside its rows is named and not printed; the page before it is.
         // Rows are read in bands, so the message names the band the stream ended in.

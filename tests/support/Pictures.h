@@ -27,13 +27,22 @@ struct Rgb {
     std::uint8_t r, g, b;
 };
 
-// Expects printed paper to carry a document's content: the reference's solid
-// 12-dot blocks black, its blank ones (with a margin) blank, the content as
+// Expects printed paper to carry a document's content: the reference's ink-black
+// 12-dot blocks black, its paper-white ones (with a margin) blank, the content as
 // high, aligned on the reference's first dark row. The reference is `width` wide.
 void expectSameContent(const Gray& paper, const Gray& reference, int width);
 
-// Reads any PNG as 8-bit gray; 0 x 0 when it cannot.
+// An 8-bit RGB picture, three bytes a pixel, row after row.
+struct RgbPicture {
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> pixels;
+
+    std::uint32_t at(int x, int y) const;  // 0xRRGGBB
+};
+
+// Reads any PNG as 8-bit gray, or RGB; 0 x 0 when it cannot.
 Gray readPng(const std::string& path);
+RgbPicture readRgbPng(const std::string& path);
 
 // Writes an 8-bit gray PNG that says its resolution (pHYs).
 bool writeGrayPng(const std::string& path, const Gray& picture, int dotsPerInch);
