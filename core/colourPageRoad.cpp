@@ -127,12 +127,12 @@ std::optional<BitRaster> colourBitRaster(JobContext& job, unsigned char* image, 
         break;
     case 12:
         bReturn = TextAndPicturesToOnebit(cupsWidth, actualHeight, height0, image, GetGrayAlgorithm(), bits,
-                                          &DataBinSize);
-        coreLog("DEBUG: 690 bReturn=%d\n", bReturn ? 1 : 0);
+                                          &DataBinSize, reading);
+        job.log(LogLevel::Debug, "690 bReturn=%d", bReturn ? 1 : 0);
         break;
     default:
         job.log(LogLevel::Error,
-                "Unsupported binarization setting %d (Imagealgorithm); choose one of 0, 2, 3, 7, 8, 9, 10, 11.",
+                "Unsupported binarization setting %d (Imagealgorithm); choose one of 0, 2, 3, 7, 8, 9, 10, 11, 12.",
                 algorithm);
         return std::nullopt;
     }

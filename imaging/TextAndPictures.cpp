@@ -1,6 +1,6 @@
 #include "imaging/TextAndPictures.h"
 
-#include "core/Functions.h"
+#include "diagnostics/jobLog.h"
 #include "diagnostics/middleDataSave.h"
 #include "imaging/24BitTo1Bit.h"
 #include "imaging/Dither.h"
@@ -96,6 +96,12 @@ ZORVAN_VECTORISE void chooseFlags(const unsigned char* __restrict gray, const un
 bool TextAndPicturesToOnebit(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
                              unsigned char* bits, int* DataBinSize)
 {
+    return TextAndPicturesToOnebit(width, height, extra, raster, selector, bits, DataBinSize, settingsPageReading());
+}
+
+bool TextAndPicturesToOnebit(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
+                             unsigned char* bits, int* DataBinSize, const PageReading& reading)
+{
     if (DataBinSize == nullptr) {
         return false;
     }
@@ -126,9 +132,9 @@ bool TextAndPicturesToOnebit(int width, int height, int extra, const unsigned ch
 
     // Byte 0 of a pixel in the blue position, as for every colour-road binarizer.
     int histogram[256];
-    grayPlaneHistogram(width, height, raster, selector, plane, histogram);
+    grayPlaneHistogram(width, height, raster, selector, plane, histogram, reading.swapped);
     // The threshold TrueCollorBitToOnebit uses: the manual one when set.
-    const unsigned int manual = static_cast<unsigned int>(GetThreshholdByManual());
+    const unsigned int manual = reading.manualThreshold;
     const unsigned char threshold = manual != 0 ? static_cast<unsigned char>(manual & 0xFF)
                                                 : myotsuOfHistogram(histogram, static_cast<int>(geometry.imagePixels));
     // makeDitherBayer8's thresholds: the table's row index is the pixel's column.
@@ -169,7 +175,7 @@ bool TextAndPicturesToOnebit(int width, int height, int extra, const unsigned ch
     }
     if (packed) {
         const long long tiles = static_cast<long long>(tileColumns) * ((height + textTile - 1) / textTile);
-        std::fprintf(stderr, "DEBUG: ghold==%d, %lld of %lld tiles dithered\r\n", threshold, ditheredTiles, tiles);
+        jobLog(LogLevel::Debug, "ghold==%d, %lld of %lld tiles dithered\r", threshold, ditheredTiles, tiles);
         TraceLog("TextAndPicturesToOnebit:CreatDataBin sucess DataBinSize==%d\r\n", *DataBinSize);
     } else {
         *DataBinSize = 0;

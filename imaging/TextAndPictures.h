@@ -25,3 +25,7 @@ inline constexpr int textEdgeRange = 96;
 // the gray selector as for the Otsu and Bayer choices.
 bool TextAndPicturesToOnebit(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
                              unsigned char* bits, int* DataBinSize);
+// The same, reading the raster as `reading` says (24BitTo1Bit.h).
+struct PageReading;
+bool TextAndPicturesToOnebit(int width, int height, int extra, const unsigned char* raster, unsigned int selector,
+                             unsigned char* bits, int* DataBinSize, const PageReading& reading);

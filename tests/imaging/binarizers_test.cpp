@@ -135,7 +135,8 @@ reference::Bytes runUnswapped(const Binarizer& b, const Image& image, int extra,
         {TrueCollorBitToOnebit, TrueCollorBitToOnebit}, {Threshold, Threshold},
         {makeDitherBayer8, makeDitherBayer8}, {makeDitherBayer16, makeDitherBayer16},
         {ErrorDiffusionFloydSteinberg7351, ErrorDiffusionFloydSteinberg7351}, {ErrorDiffusionBurkes, ErrorDiffusionBurkes},
-        {ErrorDiffusionSierra, ErrorDiffusionSierra}, {ErrorDiffusionStucki, ErrorDiffusionStucki}};
+        {ErrorDiffusionSierra, ErrorDiffusionSierra}, {ErrorDiffusionStucki, ErrorDiffusionStucki},
+        {TextAndPicturesToOnebit, TextAndPicturesToOnebit}};
     Reading variant = nullptr;
     for (const auto& [plain, reading] : variants) variant = plain == b.withExtra ? reading : variant;
     EXPECT_NE(variant, nullptr) << b.name;
