@@ -148,7 +148,7 @@ TEST(TextAndPicturesExamples, MidToneBoundsPaperEdgesAndTheQuarter)
                          Case{8, 24, 0, true}, Case{8, 231, 0, true}, Case{8, 232, 0, false}}) {
         Image image = reference::uniformImage(8, 8, c.below, c.below, c.below);
         std::fill_n(image.pixel(0, 0), 24 * c.upper, c.level);
-        const auto run = [&](auto binarizer) {
+        const auto run = [&](bool (*binarizer)(int, int, int, const unsigned char*, unsigned, unsigned char*, int*)) {
             return bitsOf(8, 8, [&](unsigned char* bits, int* size) { return binarizer(8, 8, 0, image.raster.data(), 12, bits, size); });
         };
         const Bytes dithered = run(makeDitherBayer8), otsu = run(TrueCollorBitToOnebit);
