@@ -179,7 +179,7 @@ TEST_P(CupsJobs, PrintsAsExpected)
         ASSERT_TRUE(eventually([&] { return (port = readFile(dir + "/net.port")).find('\n') != std::string::npos; }));
         uri = "socket://127.0.0.1:" + port.substr(0, port.find('\n'));
     }
-    ASSERT_EQ(cups({"/usr/sbin/lpadmin", "-p", queue, "-E", "-v", uri, "-P", sourcePath("ppd/zorvan.ppd"), "-o",
+    ASSERT_EQ(cups({"/usr/sbin/lpadmin", "-p", queue, "-E", "-v", uri, "-P", builtPpd(), "-o",
                     "orientation-requested-default=3"}),
               "");
     const std::string job = submit(j.file, j.lp);
@@ -291,7 +291,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CupsSandbox, PpdPassesCupstestppdOnceInstalled)
 {
     if (!skipReason.empty()) GTEST_SKIP() << skipReason;
-    auto r = runProcess({"/usr/bin/cupstestppd", sourcePath("ppd/zorvan.ppd")},
+    auto r = runProcess({"/usr/bin/cupstestppd", builtPpd()},
                         {.env = {{"CUPS_SERVERBIN", dir + "/cups/bin"}}});  // holds our filter
     EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
 }
@@ -314,7 +314,7 @@ TEST(PictureFilter, ReportsFailuresAndPassesTheCancelOn)
         return runProcess({builtProgram("zorvan-printer"), "--speed", "0", "--timeout", "2", "--status", status,
                            "--out", tmp.file("out-" + status), "--", builtProgram("imagetozorvan"), "1", "user",
                            "title", "1", "Brightness=0", file},
-                          {.env = {{"CUPS_SERVERBIN", tmp.file("bin")}, {"PPD", sourcePath("ppd/zorvan.ppd")},
+                          {.env = {{"CUPS_SERVERBIN", tmp.file("bin")}, {"PPD", builtPpd()},
                                    {"ZORVAN_TEST_WAIT_MS", "20"}, {"LSAN_OPTIONS", kLeaks}},
                            .timeoutSeconds = 10});
     };
