@@ -230,9 +230,11 @@ INSTANTIATE_TEST_SUITE_P(
                     for (int x = 0; x < label.width; ++x) differ += (label.at(x, y) < 128) != (p.at(x, y) == 0);
                 EXPECT_EQ(differ, 0);
             }},
-        Job{"TwoCopies", "blocks.png", {"-n", "2"}, [](auto& p, auto& s) {
+        // Two copies, each cut once it is out.
+        Job{"TwoCopiesCut", "blocks.png", {"-n", "2", "-o", "PaperCutMode=2"}, [](auto& p, auto& s) {
                 EXPECT_EQ(s.at("rasters_printed"), "2");
                 EXPECT_EQ(s.at("copies_acknowledged"), "2");
+                EXPECT_EQ(s.at("cuts"), "2");
                 EXPECT_GT(p.darkRows().second - p.darkRows().first, 2 * 220);
             }},
         // A narrow picture at its own size (one pixel a dot), in the middle.
