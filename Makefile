@@ -7,7 +7,7 @@ BUILD_PACKAGE ?= build-package
 JOBS       ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-asan test test-plain test-asan test-tsan demo bench bench-build compare fuzz fuzz-build install uninstall package clean
+.PHONY: all deps build build-asan test test-plain test-asan test-tsan demo bench bench-build compare compare-latency fuzz fuzz-build install uninstall package clean
 
 all: build
 
@@ -112,9 +112,15 @@ bench: bench-build
 	$(BUILD_BENCH)/bin/zorvan_bench $(BENCH_ARGS)
 
 # The colour road side by side with Pillow and ImageMagick, the filter's
-# peak memory and its time to the first dot.
+# peak memory and its time to the first dot; then, as root, the time from lp
+# to the first raster byte at the printer through a private scheduler, by
+# printer check and for the Printer Application.
 compare: bench-build
 	scripts/compare-perf $(BUILD_BENCH)
+	scripts/compare-latency $(BUILD_BENCH)
+
+compare-latency: bench-build
+	scripts/compare-latency $(BUILD_BENCH)
 
 # The Debian package zorvan-printer-driver_VERSION_ARCH.deb, in $(BUILD_PACKAGE)/:
 # an optimised build of its own (-O2, no tests) with Debian's hardening flags.

@@ -31,6 +31,10 @@ constexpr AppSetting::Choice paperTypes[] = {
     {"continuous-long-feed", 2, "Continuous paper, long tear-off feed"},
     {"black-mark", 3, "Black mark paper"},
     {"label-gap", 4, "Label paper (gap)"}};
+constexpr AppSetting::Choice printerChecks[] = {
+    {"standard", 0, "Standard (asks about once a second)"},
+    {"quick", 1, "Quick (asks in quick succession until ready)"},
+    {"off", 2, "Off (the printer cannot answer)"}};
 // The cut a job gets without finishings, and the kind of cut trim makes.
 constexpr AppSetting::Choice cuts[] = {{"none", 0, "No cut (a job asking for trim: full cut after each copy)"},
                                        {"partial-each-copy", 1, "Partial cut after each copy"},
@@ -71,6 +75,9 @@ constexpr AppSetting settings[] = {
      "Raises (above 0) or lowers (below 0) the contrast before conversion."},
     {"zorvan-inversion", Kind::Boolean, {}, 0, 1, 0, &S::BlackAndWhiteInversion, "White on black", "",
      "Prints the page inverted; the tear-off paper below it stays blank."},
+    {"zorvan-printer-check", Kind::Keyword, printerChecks, 0, 0, 1, &S::PrinterCheck, "Printer check", "",
+     "How the driver asks the printer whether it is ready; Off for a connection that carries nothing back "
+     "(paper out or an open cover then cannot be reported)."},
 };
 
 const char* keywordOf(const AppSetting& s, int value)
@@ -170,6 +177,15 @@ bool acceptsValue(const AppSetting& s, const char* text)
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
     return end != text && *end == '\0' && value >= s.low && value <= s.high;
+}
+
+bool printerIsAsked(pappl_printer_t* printer)
+{
+    ipp_t* defaults = papplPrinterGetDriverAttributes(printer);
+    ipp_attribute_t* check = ippFindAttribute(defaults, "zorvan-printer-check-default", IPP_TAG_KEYWORD);
+    const bool off = check != nullptr && std::strcmp(ippGetString(check, 0, nullptr), "off") == 0;
+    ippDelete(defaults);
+    return !off;
 }
 
 int densityLevel(int darknessConfigured, int printDarkness)

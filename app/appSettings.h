@@ -55,6 +55,10 @@ void addSettingAttributes(pappl_pr_driver_data_t& data, ipp_t* attrs);
 // trim cuts the paper as zorvan-cut says (after each copy when it says none).
 settingsThermalSensitivityPara jobSettings(const pappl_pr_options_t& options, pappl_printer_t* printer);
 
+// Whether the printer is asked for its condition by default (its printer
+// check is not "off": a printer with no way back must not be asked).
+bool printerIsAsked(pappl_printer_t* printer);
+
 // Density level 1 (lightest) to 7 (darkest) of a configured darkness (0-100)
 // shifted by a job's print-darkness (-100 to 100).
 int densityLevel(int darknessConfigured, int printDarkness);

@@ -1,12 +1,13 @@
 #include "app/appStatus.h"
 
 #include "app/appDevice.h"
+#include "app/appSettings.h"
 #include "core/printingCore.h"
 
 bool appPrinterStatus(pappl_printer_t* printer)
 {
     // Busy with a job: the job's own monitor reports the printer's condition.
-    if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING) {
+    if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING || !printerIsAsked(printer)) {
         return true;
     }
     pappl_device_t* device = papplPrinterOpenDevice(printer);

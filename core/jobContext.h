@@ -38,6 +38,9 @@ public:
     bool cancelled();
 
     settingsThermalSensitivityPara settings{};
+    // Set once the session has the job's settings; the monitor asks the
+    // printer nothing before (it may be told not to ask at all).
+    std::atomic<bool> settingsKnown{false};
 
 private:
     ScratchBuffer<unsigned char> ownStorage_;

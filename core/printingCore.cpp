@@ -37,6 +37,7 @@ JobContext& attached(JobContext& job, PrinterDevice& device)
     std::memset(job.copyReply, 0, sizeof job.copyReply);
     job.pendingCount = 0;
     job.output.setPosition(0);
+    job.settingsKnown.store(false);
     return job;
 }
 
@@ -74,6 +75,17 @@ PageResult PrintSession::endJob()
     job_.device().write(cut.bytes());
     job_.device().flush();
     return PageResult::Done;
+}
+
+void PrintSession::useSettings(const settingsThermalSensitivityPara& settings)
+{
+    job_.settings = settings;
+    if (GetPrinterCheck(settings) == PrinterCheck::Off) {
+        job_.log(LogLevel::Info, "The printer is not asked for its condition (Printer check: Off): paper out, an open "
+                                 "cover or overheating cannot be reported.");
+    }
+    job_.settingsKnown.store(true);
+    job_.waits.notify();
 }
 
 void PrintSession::sendCancelSequence()

@@ -61,10 +61,8 @@ public:
     PrintSession(const PrintSession&) = delete;
     PrintSession& operator=(const PrintSession&) = delete;
 
-    JobContext& context() { return job_; }
-
     // The job's settings, as values.
-    void useSettings(const settingsThermalSensitivityPara& settings) { job_.settings = settings; }
+    void useSettings(const settingsThermalSensitivityPara& settings);
 
     // Reads, trims and prints one page. `pageBuffer` holds height × actualWidth bytes.
     PageResult printPage(const PageFormat& page, const RowReader& readRow, unsigned char* pageBuffer);
@@ -80,10 +78,6 @@ public:
 
     // Stops the monitor before the session ends (the job's last bytes follow).
     void stopMonitor() { monitor_.stop(); }
-
-    // Whether the job has been cancelled; a cancel requested ends every wait.
-    bool cancelled() { return job_.cancelled(); }
-    void requestCancel() { job_.waits.requestCancel(); }
 
     // After a cancelled page: stops the monitor and sends the printer's cancel
     // sequence (600 bytes of 00, then initialise twice), which ends whatever

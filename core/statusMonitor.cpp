@@ -10,6 +10,9 @@
 
 namespace {
 
+// The pause between the polls of a quick check: 30 ms of a one-second period.
+constexpr double quickPollPeriods = 0.03;
+
 void setPrinterReady(JobContext& job, bool ready)
 {
     job.printerReady.exchange(ready);
@@ -84,6 +87,15 @@ void StatusMonitor::run()
     // The imaging library is not called here, but whatever logs on this
     // thread belongs to the job.
     LogScope scope(job_.device());
+    while (!job_.settingsKnown.load() && !stopRequested_.load() && !job_.cancelled()) {
+        job_.waits.pauseFor(1.0, [this] { return job_.settingsKnown.load() || stopRequested_.load(); });
+    }
+    const PrinterCheck check = GetPrinterCheck(job_.settings);
+    if (check == PrinterCheck::Off) {
+        // Nobody asks: the printer counts as ready.
+        setPrinterReady(job_, true);
+        return;
+    }
     while (!stopRequested_.load() && !job_.cancelled()) {
         timeval start{};
         timeval end{};
@@ -94,7 +106,10 @@ void StatusMonitor::run()
         gettimeofday(&end, nullptr);
         job_.log(LogLevel::Debug, "Status Process Time -- time1 -- %ld.%06ld seconds",
                  static_cast<long>(end.tv_sec - start.tv_sec), static_cast<long>(end.tv_usec - start.tv_usec));
-        job_.waits.pauseFor(1.0, [this] { return stopRequested_.load(); });
+        // Until the printer is ready a quick check asks again at once; a
+        // period's pause would hold the first page back by seconds.
+        const bool quick = check == PrinterCheck::Quick && !job_.printerReady.load();
+        job_.waits.pauseFor(quick ? quickPollPeriods : 1.0, [this] { return stopRequested_.load(); });
         if (job_.waits.periodMs() == 0) {
             // A zero test period must not turn the poll into a busy loop.
             std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -140,6 +140,7 @@ settingsThermalSensitivityPara readPpdSettings(const char* options)
     s.PaperSaveMode = getOptionChoiceIndex("PaperSaveMode", p);
     s.PageHeaderBlank = getOptionChoiceIndex("PageHeaderBlank", p);
     s.EndBlank = getOptionChoiceIndex("EndBlank", p);
+    s.PrinterCheck = getOptionChoiceIndex("PrinterCheck", p);
 
     cupsLog(LogLevel::Debug, "PPD MediaType=%d", s.MediaType);
     cupsLog(LogLevel::Debug, "PPD Density=%d", s.Density);
@@ -159,6 +160,9 @@ settingsThermalSensitivityPara readPpdSettings(const char* options)
     cupsLog(LogLevel::Debug, "PPD PaperSaveMode=%d", s.PaperSaveMode);
     cupsLog(LogLevel::Debug, "PPD PageHeaderBlank=%d", s.PageHeaderBlank);
     cupsLog(LogLevel::Debug, "PPD EndBlank=%d", s.EndBlank);
+    if (s.PrinterCheck >= 0) {
+        cupsLog(LogLevel::Debug, "PPD PrinterCheck=%d", s.PrinterCheck);
+    }
     // The PPD closes here, when `ppd` goes out of scope.
     return s;
 }

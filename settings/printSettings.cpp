@@ -28,6 +28,15 @@ int GetpageHeaderBlank(const settingsThermalSensitivityPara& s) { return s.PageH
 int GetEndBlank(const settingsThermalSensitivityPara& s) { return s.EndBlank; }
 int GetAlignment() { return 1; }
 
+PrinterCheck GetPrinterCheck(const settingsThermalSensitivityPara& s)
+{
+    switch (s.PrinterCheck) {
+    case 1: return PrinterCheck::Quick;
+    case 2: return PrinterCheck::Off;
+    default: return PrinterCheck::Standard;
+    }
+}
+
 int GetPaperMode() { return GetPaperMode(settingsThermalSensitivity); }
 int GetDensity() { return GetDensity(settingsThermalSensitivity); }
 int GetOpeningFeed() { return GetOpeningFeed(settingsThermalSensitivity); }

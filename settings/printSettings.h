@@ -24,7 +24,16 @@ struct settingsThermalSensitivityPara {
     int PaperSaveMode;
     int PageHeaderBlank;
     int EndBlank;
+    int PrinterCheck;  // how the printer is asked before printing (PrinterCheck below)
 };
+
+// How the driver checks the printer before it prints: Standard polls about
+// once a wait period (a second); Quick polls in quick succession until the
+// printer has been ready three times in a row, then as Standard; Off never
+// asks (a connection with no way back) and waits for no acknowledgement.
+// An option the PPD does not have (-1) is Standard.
+enum class PrinterCheck { Standard, Quick, Off };
+PrinterCheck GetPrinterCheck(const settingsThermalSensitivityPara& s);
 
 // The settings of the filter's one job, read by the getters without an
 // argument (and by the library's binarizers that follow the manual threshold).

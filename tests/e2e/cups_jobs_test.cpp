@@ -287,7 +287,14 @@ INSTANTIATE_TEST_SUITE_P(
                 like("ref.png")(p, s);
             },
             "paperout", "completed", true},
-        Job{"CancelWhileOutOfPaper", "blocks.png", {}, nullptr, "paperout", "cancelled"}),
+        Job{"CancelWhileOutOfPaper", "blocks.png", {}, nullptr, "paperout", "cancelled"},
+        // A printer that never answers: with the printer check off the job prints all the same.
+        Job{"NetworkSilentWithCheckOff", "receipt.pdf", {"-o", "media=Roll80x150mm", "-o", "PrinterCheck=2"},
+            [](auto& p, auto& s) {
+                EXPECT_EQ(s.at("queries"), "0");
+                like("ref.png")(p, s);
+            },
+            "none", "completed", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CupsSandbox, PpdsPassCupstestppdOnceInstalled)

@@ -62,3 +62,54 @@ TEST(StatusMonitor, ErrorRepliesHoldThePageUntilThreeReadyOnes)
         }
     }
 }
+
+// The printer check: Quick asks again at once until the printer has been
+// ready three times in a row, Standard once a period (as a PPD without the
+// option does), Off never, and waits for no acknowledgement.
+TEST(StatusMonitor, PrinterCheckChoosesWhenAndWhetherToAsk)
+{
+    TempDir dir;  // the shipped PPD without the option
+    std::string ppd = readFile(builtPpd());
+    ppd.erase(ppd.find("*OpenUI *PrinterCheck"), ppd.find("*CloseUI: *PrinterCheck") - ppd.find("*OpenUI *PrinterCheck"));
+    ppd.erase(ppd.find("*CloseUI: *PrinterCheck"), std::string("*CloseUI: *PrinterCheck\n").size());
+    writeFile(dir.file("old.ppd"), ppd);
+    struct Case {
+        std::string options, status, ppd;
+        int queriesBefore;  // status queries before the first raster; -1: none at all
+        bool quick;         // the first raster within two periods
+    };
+    const std::vector<Case> cases = {
+        {"PrinterCheck=1", "ready", "", 3, true},
+        {"PrinterCheck=1", "1:ready,2:paperout,ready", "", 5, true},
+        {"PrinterCheck=0", "ready", "", 3, false},
+        {"", "ready", dir.file("old.ppd"), 3, false},
+        {"PrinterCheck=2", "none", "", -1, true},
+    };
+    const RasterPage page = rasterPage(64, 8, 8, 1, [](unsigned x, unsigned) { return x % 2 == 0 ? 0u : 0xFFFFFFu; }, 2);
+    std::string standardCommands;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options + " " + c.status + " " + c.ppd);
+        // Whole-second periods: a standard check's third poll comes two seconds in.
+        auto r = runJob({.pages = {page}, .ppdPath = c.ppd, .options = c.options, .status = c.status, .waitMs = 1000});
+        ASSERT_EQ(r.proc.exitStatus, 0) << r.log();
+        EXPECT_EQ(r.number("rasters_printed"), 2);
+        const std::string all = r.commands(true);
+        const auto raster = all.find("1D 76 30");
+        ASSERT_NE(raster, std::string::npos);
+        if (c.queriesBefore < 0) {
+            EXPECT_EQ(r.number("queries"), 0);
+            EXPECT_TRUE(r.has("INFO: The printer is not asked for its condition (Printer check: Off)")) << r.log();
+            EXPECT_EQ(r.count("time1") + r.count("Printer Status:"), 0u) << r.log();  // no poll lines
+        } else {
+            EXPECT_EQ(std::count(all.begin(), all.begin() + raster, 'Q'), c.queriesBefore) << all;
+        }
+        const std::size_t line = r.listing.find("raster #1");
+        const double rasterAt = std::stod(r.listing.substr(r.listing.rfind('\n', line) + 1, 9));
+        EXPECT_EQ(rasterAt < 2.0, c.quick) << r.listing;
+        if (c.options == "PrinterCheck=0") {
+            standardCommands = r.commands();
+        } else if (!c.ppd.empty()) {
+            EXPECT_EQ(r.commands(), standardCommands);  // no option: today's bytes
+        }
+    }
+}

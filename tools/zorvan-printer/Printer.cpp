@@ -3,6 +3,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cinttypes>
 #include <cstring>
 #include <memory>
@@ -265,6 +266,10 @@ void Printer::startRaster(double now, std::uint64_t offset) {
     queryMatch_ = 0;
     rasterHoldsQuery_ = false;
     rasterNumber_ = ++stats_.rasters;
+    if (firstRasterAt_ == 0) {
+        // Wall-clock time, to set beside the moment a job was submitted.
+        firstRasterAt_ = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    }
     rasterPrinting_ = printing();
     int sx = (rasterMode_ & 1) ? 2 : 1, sy = (rasterMode_ & 2) ? 2 : 1;
     long dots = static_cast<long>(rasterBytesPerRow_) * 8 * sx;
@@ -494,6 +499,7 @@ bool Printer::writeSummary(const std::string& path, const std::vector<std::pair<
     kv("paper_width", cfg_.headWidth);
     kv("paper_rows", paperRows_);
     yn("paper_truncated", paperFull_);
+    if (firstRasterAt_ != 0) std::fprintf(f.get(), "first_raster_at=%.6f\n", firstRasterAt_);
     for (const auto& [k, v] : extra) std::fprintf(f.get(), "%s=%s\n", k.c_str(), v.c_str());
     return true;
 }

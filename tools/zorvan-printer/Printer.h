@@ -106,7 +106,8 @@ private:
     double busyUntil_ = 0;          // when the rows taken so far have printed
     double lastDue_ = 0;
     bool rasterSinceQuery_ = false;
-    bool ackPending_ = false;  // a raster whose acknowledgement has not come yet
+    bool ackPending_ = false;
+    double firstRasterAt_ = 0;  // seconds since the epoch when the first raster command came; 0: none yet  // a raster whose acknowledgement has not come yet
 
     std::vector<std::uint8_t> paper_;  // gray, headWidth per row, 255 = white
     std::uint64_t paperRows_ = 0;
