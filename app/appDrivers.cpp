@@ -106,8 +106,12 @@ bool zorvanDriver(pappl_system_t* system, const char* driverName, const char*, c
     data->num_source = 1;
     data->source[0] = "main-roll";
     data->tracking_supported = PAPPL_MEDIA_TRACKING_CONTINUOUS;
-    data->num_type = 1;
-    data->type[0] = "continuous";
+    data->num_type = static_cast<int>(std::size(mediaTypes));
+    for (int i = 0; i < data->num_type; ++i) {
+        data->type[i] = mediaTypes[i].keyword;
+    }
+    // The cutter: IPP's trim (zorvan-cut says which cut and when).
+    data->finishings = PAPPL_FINISHINGS_TRIM;
     pappl_media_col_t& media = data->media_default;
     media = pappl_media_col_t{};
     std::strncpy(media.size_name, model->media[2], sizeof media.size_name - 1);

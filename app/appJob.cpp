@@ -34,6 +34,7 @@ struct JobInHand {
     AppDevice device;
     PrintSession session;
     PageInHand page;
+    int pagesPrinted = 0;
 
     JobInHand(pappl_printer_t* printer, pappl_job_t* job, pappl_device_t* output)
         : device(printer, job, output), session(device)
@@ -218,6 +219,7 @@ bool appEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned
     const PageResult result = session.printPage(page, readRow, pageBuffer.data());
     switch (result) {
     case PageResult::Done:
+        ++running->pagesPrinted;
         return true;
     case PageResult::Cancelled:
         session.sendCancelSequence();
@@ -240,6 +242,12 @@ bool appEndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned
 
 bool appEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
 {
-    takeJob(papplJobGetPrinter(job)).reset();
+    // PAPPL ends the job after the last page of its last copy: a cut chosen
+    // for the end of the job goes now.
+    const std::unique_ptr<JobInHand> running = takeJob(papplJobGetPrinter(job));
+    if (running != nullptr && running->pagesPrinted > 0 && !papplJobIsCanceled(job) &&
+        running->session.endJob() == PageResult::Cancelled) {
+        running->session.sendCancelSequence();
+    }
     return true;
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/appDrivers.h"
+#include "app/appWebPage.h"
 #include "app/appImages.h"
 #include "app/appShutdown.h"
 #include "zorvanVersion.h"
@@ -112,7 +113,7 @@ pappl_system_t* appSystem(int numOptions, cups_option_t* options, void* data)
     if (const char* group = cupsGetOption("admin-group", numOptions, options)) {
         papplSystemSetAdminGroup(system, group);
     }
-    papplSystemSetPrinterDrivers(system, driverCount(), driverTable(), zorvanAutoAdd, nullptr, zorvanDriver,
+    papplSystemSetPrinterDrivers(system, driverCount(), driverTable(), zorvanAutoAdd, addSettingsPage, zorvanDriver,
                                  nullptr);
     addImageFilters(system);
     if (serving) {
@@ -121,7 +122,8 @@ pappl_system_t* appSystem(int numOptions, cups_option_t* options, void* data)
     // No strings of our own: with any registered, PAPPL 1.3.1 appends one more
     // printer-strings-languages-supported to the printer's attributes at every
     // Get-Printer-Attributes, so a server that clients poll grows without end.
-    // The web page shows the attribute names instead of English labels.
+    // PAPPL's Printing Defaults page shows the attribute names; the driver's
+    // own page (appWebPage.h) gives each setting its label, unit and help.
     papplSystemSetFooterHTML(system, "Zorvan receipt printers &middot; zorvan-app " ZORVAN_VERSION);
     pappl_version_t version{};
     std::snprintf(version.name, sizeof version.name, "zorvan-app");

@@ -1,6 +1,7 @@
 #include "core/colourPageRoad.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "core/jobContext.h"
 #include "imaging/24BitTo1Bit.h"
@@ -153,6 +154,11 @@ std::optional<BitRaster> colourBitRaster(JobContext& job, unsigned char* image, 
     }
     if (GetBlackAndWhiteInversion(s) == 0) {
         DoTurnOver(bits, DataBinSize);
+    } else {
+        // White on black inverts the image, not the paper below it: the
+        // tear-off rows stay blank rather than a band of solid black.
+        std::memset(bits + static_cast<std::int64_t>(actualHeight) * witsStep, 0x00,
+                    static_cast<std::size_t>(height0) * static_cast<std::size_t>(witsStep));
     }
 
     job.log(LogLevel::Debug, "Raw>Data Before outputarray -- curPagePos -- %d.\n -- 721", output.position());

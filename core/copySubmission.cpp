@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "core/jobContext.h"
+#include "core/paperHandling.h"
 #include "core/printerCommands.h"
 #include "core/replyReader.h"
 #include "core/statusMonitor.h"
@@ -222,11 +224,8 @@ PageResult sendCopies(JobContext& job, int copies, const BitRaster& raster, int 
         job.log(LogLevel::Debug, "710 i = %d.", i);
         job.log(LogLevel::Debug, " 654 -- OK.");
 
-        CommandBytes<16> setUp;
-        command::initialise(setUp.buffer);
-        command::density(setUp.buffer, GetDensity(job.settings));
-        command::justification(setUp.buffer, 1);
-        writeBytes(job, setUp.data, static_cast<std::size_t>(setUp.length));
+        const std::vector<unsigned char> setUp = copySetUp(job.settings);
+        writeBytes(job, setUp.data(), setUp.size());
 
         const int afterFeed = GetAfterPrintFeed(job.settings);
         job.log(LogLevel::Debug, "710 GetAfterPrintFeed -- %d", afterFeed);
@@ -248,6 +247,14 @@ PageResult sendCopies(JobContext& job, int copies, const BitRaster& raster, int 
             job.log(LogLevel::Debug, "Copy %d of page %d goes out in bands of at most %d rows.", i + 1, pageNumber,
                     maxRowsPerRasterCommand(witsStep));
             sendRasterBands(job, raster.bits, witsStep, rows, static_cast<int>(blankRows));
+        }
+        // The cut follows the tear-off rows, and the status query below
+        // follows the cut: the acknowledgement covers it.
+        CommandBytes<cutBytes> cut;
+        copyCut(cut.buffer, job.settings);
+        if (cut.length > 0 && !job.cancelled()) {
+            writeBytes(job, cut.data, static_cast<std::size_t>(cut.length));
+            job.device().flush();
         }
         gettimeofday(&afterData, nullptr);
         if (GetPrinterCheck(job.settings) == PrinterCheck::Off) {

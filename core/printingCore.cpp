@@ -9,6 +9,7 @@
 
 #include "core/blankLines.h"
 #include "core/colourPageRoad.h"
+#include "core/paperHandling.h"
 #include "core/printerCommands.h"
 #include "core/replyReader.h"
 #include "diagnostics/jobLog.h"
@@ -56,6 +57,24 @@ PrintSession::~PrintSession()
 {
     monitor_.stop();
     job_.attach(nullptr);
+}
+
+PageResult PrintSession::endJob()
+{
+    CommandBytes<cutBytes> cut;
+    jobEndCut(cut.buffer, job_.settings);
+    if (cut.length == 0) {
+        return PageResult::Done;
+    }
+    std::unique_lock<std::mutex> channel;
+    const PageResult ready = waitForReadyPrinter(job_, channel);
+    if (ready != PageResult::Done) {
+        return ready;
+    }
+    job_.log(LogLevel::Debug, "The job has ended: the paper is cut.");
+    job_.device().write(cut.bytes());
+    job_.device().flush();
+    return PageResult::Done;
 }
 
 void PrintSession::useSettings(const settingsThermalSensitivityPara& settings)
@@ -139,6 +158,12 @@ PageResult oneBitRoad(JobContext& job, const unsigned char* page, int actualWidt
                 actualWidth, maxRowsPerRasterCommand(actualWidth));
         job.device().write(bytes.first(static_cast<std::size_t>(setUpBytes)));
         sendRasterBands(job, page, actualWidth, cupsHeight, 0);
+    }
+    CommandBytes<cutBytes> cut;
+    copyCut(cut.buffer, job.settings);
+    if (cut.length > 0 && !job.cancelled()) {
+        job.device().write(cut.bytes());
+        job.device().flush();
     }
     channel.unlock();
     job.waits.pauseFor(1.0);

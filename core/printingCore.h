@@ -71,6 +71,11 @@ public:
     // (and often a system call) per row.
     PageResult printPage(const PageFormat& page, const BandReader& readRows, unsigned char* pageBuffer);
 
+    // After the job's last page: the cut chosen for the end of the job
+    // (PaperCutMode 3 or 4), once the printer is ready; nothing for the
+    // other choices. Cancelled when the job is.
+    PageResult endJob();
+
     // Stops the monitor before the session ends (the job's last bytes follow).
     void stopMonitor() { monitor_.stop(); }
 

@@ -322,6 +322,11 @@ int rastertozorvanMain(int argc, char* argv[], PrinterDevice& device)
             break;
         }
     }
+    // The raster stream has ended: the job's last page is out. A cut chosen
+    // for the end of the job goes now.
+    if (pageCount > 0 && !isCancelRequested() && session.endJob() == PageResult::Cancelled) {
+        requestCancel();
+    }
     if (isCancelRequested()) {
         // Stopped at a safe point: no command is open at the printer.
         session.sendCancelSequence();

@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     ::close(::mkstemp(name));
     rasterPath = name;
     std::atexit([] { ::unlink(rasterPath.c_str()); });
-    ::setenv("PPD", ZORVAN_SOURCE_DIR "/ppd/zorvan.ppd", 1);
+    ::setenv("PPD", ZORVAN_PPD_BUILD_DIR "/zorvan.ppd", 1);
     // 1 ms, not 0: a zero period gives a copy no time at all for its acknowledgement.
     ::setenv("ZORVAN_TEST_WAIT_MS", "1", 1);
     // The printer bytes go nowhere.

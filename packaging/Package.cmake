@@ -1,6 +1,6 @@
 # The Debian package zorvan-printer-driver: `make package`, or `cpack` in a
 # build folder. It holds whatever the install rules put in place (filter,
-# picture filter, PPD, the simulated printer's backend when
+# picture filter, the two PPDs, the simulated printer's backend when
 # ZORVAN_INSTALL_BACKEND is on, the Printer Application when it was built),
 # plus the copyright and changelog every Debian package carries.
 if(APPLE)
@@ -17,8 +17,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "CUPS driver for Zorvan direct-thermal rec
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "The CUPS filter rastertozorvan turns every page of a print job into the
 1-bit image of the printer's thermal head and watches the printer's paper,
 cover and temperature while it prints. The package also carries the filter
-for pictures (imagetozorvan) and the printer's PPD, so that a queue is added
-with the model zorvan/zorvan.ppd.")
+for pictures (imagetozorvan) and the printers' PPDs, so that a queue is added
+with the model zorvan/zorvan.ppd (80 mm printer) or zorvan/zorvan58.ppd
+(58 mm printer).")
 if(TARGET zorvan-app)
   string(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION "
 It also carries the Printer Application zorvan-app, an IPP Everywhere

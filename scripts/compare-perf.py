@@ -41,7 +41,7 @@ ROAD = os.path.join(BIN, "zorvan-road")
 FILTER = os.path.join(BIN, "rastertozorvan")
 PRINTER = os.path.join(BIN, "zorvan-printer")
 RASTER = os.path.join(BIN, "zorvan-raster")
-PPD = os.path.join(ROOT, "ppd", "zorvan.ppd")
+PPD = os.path.join(BUILD, "ppd", "zorvan.ppd")
 
 WIDTH = 576
 SHORT = 4000

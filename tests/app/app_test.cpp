@@ -27,6 +27,7 @@ const std::map<std::string, std::string> kNoLeakCheck = {{"ASAN_OPTIONS", "detec
 
 std::unique_ptr<TempDir> dir;
 pid_t server = 0, printer = 0;
+int serverPort = 0;
 
 bool eventually(const std::function<bool()>& done, int seconds = 30)
 {
@@ -134,6 +135,25 @@ std::string jobState(const std::string& id, const std::string& printer = "zp")
     return "";
 }
 
+// Prints `file` with finishings trim and a few of the driver's attributes,
+// through IPP (the app's own submit does not send finishings); the job's id.
+std::string printWithTrim(const std::string& file)
+{
+    writeFile(dir->file("trim.test"),
+              "{ OPERATION Print-Job\n GROUP operation-attributes-tag\n ATTR charset attributes-charset utf-8\n"
+              " ATTR naturalLanguage attributes-natural-language en\n ATTR uri printer-uri $uri\n"
+              " ATTR name requesting-user-name $user\n ATTR mimeMediaType document-format image/pwg-raster\n"
+              " GROUP job-attributes-tag\n ATTR enum finishings 11\n ATTR integer print-darkness 33\n"
+              " ATTR integer zorvan-feed-before 5\n ATTR boolean zorvan-store-paper-type true\n"
+              " FILE $filename\n STATUS successful-ok\n DISPLAY job-id\n}\n");
+    const std::string out = runProcess({"/usr/bin/ipptool", "-T", "30", "-tv", "-f", file,
+                                        "ipp://localhost:" + std::to_string(serverPort) + "/ipp/print/zp",
+                                        dir->file("trim.test")}).out;
+    const std::size_t at = out.find("job-id (integer) = ");
+    EXPECT_NE(at, std::string::npos) << out;
+    return at == std::string::npos ? "" : std::to_string(std::atoi(out.c_str() + at + 19));
+}
+
 class App : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -144,7 +164,7 @@ protected:
         printer = background({builtProgram("zorvan-printer"), "--listen", "127.0.0.1:0", "--speed", "500", "--out",
                               dir->file("printer"), "--status-file", dir->file("status")},
                              dir->file("printer.port"));
-        const int port = freePort();
+        const int port = serverPort = freePort();
         auto env = kNoLeakCheck;
         env["ZORVAN_APP_STATE_DIR"] = dir->path();
         // Periods of 100 ms: a copy's acknowledgement may take 10 periods plus
@@ -195,14 +215,18 @@ TEST_F(App, PicturesPrintAsTheFilterPrintsThem)
     // PAPPL centres the picture on the 200 mm page: paper saving, set as the
     // printer's default, trims both ends; the job asks for its darkness.
     app({"modify", "-d", "zp", "-o", "zorvan-paper-saving-default=top-and-bottom", "-o", "zorvan-blank-bottom-default=0"});
-    const auto filter = [](const RasterPage& page) {
-        const PrinterRun r = runJob({.pages = {page}, .options = "PaperSaveMode=3 EndBlank=0 Density=6"});
+    const auto filter = [](const RasterPage& page, const std::string& more = "") {
+        const PrinterRun r = runJob({.pages = {page}, .options = "PaperSaveMode=3 EndBlank=0 Density=6" + more});
         EXPECT_EQ(r.proc.exitStatus, 0) << r.log();
         return r;
     };
-    const PrinterRun gray = filter(rasterPage(576, 300, 8, 3, [&](unsigned x, unsigned y) {
+    const RasterPage grayPage = rasterPage(576, 300, 8, 3, [&](unsigned x, unsigned y) {
         return 255u - g.at(static_cast<int>(x), static_cast<int>(y));
-    }));
+    });
+    const PrinterRun gray = filter(grayPage);
+    // IPP's trim is a full cut after each copy; the feed before printing and
+    // the paper type told to the printer act as the filter's options do.
+    const PrinterRun cut = filter(grayPage, " PaperCutMode=2 Openingfeed=5 MediaTypeSet=1");
     const PrinterRun rgb = filter(rasterPage(576, 300, 8, 1, [&](unsigned x, unsigned y) {
         return colour(static_cast<int>(x), static_cast<int>(y));
     }));
@@ -212,12 +236,13 @@ TEST_F(App, PicturesPrintAsTheFilterPrintsThem)
         const PrinterRun& filter;
     };
     for (const Row& row : {Row{"picture.png", {}, rgb}, Row{"picture.png", {"print-color-mode=color"}, rgb},
-                           Row{"picture.pwg", {}, gray}}) {
+                           Row{"picture.pwg", {}, gray}, Row{"picture.pwg", {"finishings=trim"}, cut}}) {
         SCOPED_TRACE(row.file + (row.options.empty() ? std::string() : " " + row.options[0]));
         std::vector<std::string> options = row.options;
         options.push_back("print-darkness=33");
         const std::size_t before = printed().size();
-        const std::string id = submit(dir->file(row.file), options);
+        const bool trim = !row.options.empty() && row.options[0] == "finishings=trim";
+        const std::string id = trim ? printWithTrim(dir->file(row.file)) : submit(dir->file(row.file), options);
         EXPECT_TRUE(eventually([&] { return jobState(id) == "completed"; })) << jobState(id);
         ASSERT_TRUE(eventually([&] { return printed().size() == before + 1; }));
         EXPECT_EQ(printed().back().commands(), row.filter.commands());

@@ -57,7 +57,7 @@ private:
 
 settingsThermalSensitivityPara settingsFor(const std::string& options)
 {
-    ::setenv("PPD", ZORVAN_SOURCE_DIR "/ppd/zorvan.ppd", 1);
+    ::setenv("PPD", ZORVAN_PPD_BUILD_DIR "/zorvan.ppd", 1);
     ::setenv("ZORVAN_TEST_WAIT_MS", "2", 1);
     return readPpdSettings(options.c_str());
 }

@@ -191,7 +191,7 @@ TEST_P(CupsJobs, PrintsAsExpected)
         ASSERT_TRUE(eventually([&] { return (port = readFile(dir + "/net.port")).find('\n') != std::string::npos; }));
         uri = "socket://127.0.0.1:" + port.substr(0, port.find('\n'));
     }
-    ASSERT_EQ(cups({"/usr/sbin/lpadmin", "-p", queue, "-E", "-v", uri, "-P", sourcePath("ppd/zorvan.ppd"), "-o",
+    ASSERT_EQ(cups({"/usr/sbin/lpadmin", "-p", queue, "-E", "-v", uri, "-P", builtPpd(), "-o",
                     "orientation-requested-default=3"}),
               "");
     const std::string job = submit(j.file, j.lp);
@@ -242,9 +242,11 @@ INSTANTIATE_TEST_SUITE_P(
                     for (int x = 0; x < label.width; ++x) differ += (label.at(x, y) < 128) != (p.at(x, y) == 0);
                 EXPECT_EQ(differ, 0);
             }},
-        Job{"TwoCopies", "blocks.png", {"-n", "2"}, [](auto& p, auto& s) {
+        // Two copies, each cut once it is out.
+        Job{"TwoCopiesCut", "blocks.png", {"-n", "2", "-o", "PaperCutMode=2"}, [](auto& p, auto& s) {
                 EXPECT_EQ(s.at("rasters_printed"), "2");
                 EXPECT_EQ(s.at("copies_acknowledged"), "2");
+                EXPECT_EQ(s.at("cuts"), "2");
                 EXPECT_GT(p.darkRows().second - p.darkRows().first, 2 * 220);
             }},
         // A narrow picture at its own size (one pixel a dot), in the middle.
@@ -308,12 +310,14 @@ INSTANTIATE_TEST_SUITE_P(
             "none", "completed", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(CupsSandbox, PpdPassesCupstestppdOnceInstalled)
+TEST_F(CupsSandbox, PpdsPassCupstestppdOnceInstalled)
 {
     if (!skipReason.empty()) GTEST_SKIP() << skipReason;
-    auto r = runProcess({"/usr/bin/cupstestppd", sourcePath("ppd/zorvan.ppd")},
-                        {.env = {{"CUPS_SERVERBIN", dir + "/cups/bin"}}});  // holds our filter
-    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    for (const char* model : {"zorvan.ppd", "zorvan58.ppd"}) {
+        auto r = runProcess({"/usr/bin/cupstestppd", builtPpd(model)},
+                            {.env = {{"CUPS_SERVERBIN", dir + "/cups/bin"}}});  // holds our filter
+        EXPECT_EQ(r.exitStatus, 0) << model << r.out << r.err;
+    }
 }
 
 // imagetozorvan by hand (no root) against the simulated printer: a picture the converter
@@ -334,7 +338,7 @@ TEST(PictureFilter, ReportsFailuresAndPassesTheCancelOn)
         return runProcess({builtProgram("zorvan-printer"), "--speed", "0", "--timeout", "2", "--status", status,
                            "--out", tmp.file("out-" + status), "--", builtProgram("imagetozorvan"), "1", "user",
                            "title", "1", "Brightness=0", file},
-                          {.env = {{"CUPS_SERVERBIN", tmp.file("bin")}, {"PPD", sourcePath("ppd/zorvan.ppd")},
+                          {.env = {{"CUPS_SERVERBIN", tmp.file("bin")}, {"PPD", builtPpd()},
                                    {"ZORVAN_TEST_WAIT_MS", "20"}, {"LSAN_OPTIONS", kLeaks}},
                            .timeoutSeconds = 10});
     };

@@ -3,6 +3,7 @@
 // image when called directly, and is acknowledged before the next one goes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
@@ -76,6 +77,8 @@ std::string expectedCopy(const RasterPage& page, const Settings& s)
     EXPECT_TRUE(binarizers[s.algorithm](width, height, extra, image.data(), selector, bits.data(), &size));
     if (s.inversion == 0) {
         DoTurnOver(bits.data(), size);
+    } else {
+        std::fill(bits.begin() + static_cast<std::ptrdiff_t>(witsStep) * height, bits.end(), 0);  // blank tear-off
     }
     return std::string(bits.begin(), bits.end()) +
            std::string(static_cast<std::size_t>(8 * s.afterFeed * witsStep), '\0');

@@ -69,7 +69,7 @@ TEST(StatusMonitor, ErrorRepliesHoldThePageUntilThreeReadyOnes)
 TEST(StatusMonitor, PrinterCheckChoosesWhenAndWhetherToAsk)
 {
     TempDir dir;  // the shipped PPD without the option
-    std::string ppd = readFile(sourcePath("ppd/zorvan.ppd"));
+    std::string ppd = readFile(builtPpd());
     ppd.erase(ppd.find("*OpenUI *PrinterCheck"), ppd.find("*CloseUI: *PrinterCheck") - ppd.find("*OpenUI *PrinterCheck"));
     ppd.erase(ppd.find("*CloseUI: *PrinterCheck"), std::string("*CloseUI: *PrinterCheck\n").size());
     writeFile(dir.file("old.ppd"), ppd);

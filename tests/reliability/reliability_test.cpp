@@ -72,7 +72,7 @@ TEST(PrinterFaults, WithoutABackChannelTheFileItOpensIsNotReadAsReplies)
     const auto page = rasterPage(40, 1000, 1, 3, [](unsigned x, unsigned) { return 0x1004042000ull >> (39 - x) & 1; });
     writeFile(dir.file("page.ras"), rasterStream({page}) + std::string(page.rows.begin(), page.rows.end()));
     const auto r = runProcess({builtProgram("rastertozorvan"), "1", "u", "t", "1", "", dir.file("page.ras")},
-                              {.env = {{"PPD", sourcePath("ppd/zorvan.ppd")}, {"ZORVAN_TEST_WAIT_MS", "20"}},
+                              {.env = {{"PPD", builtPpd()}, {"ZORVAN_TEST_WAIT_MS", "20"}},
                                .timeoutSeconds = 1.5,  // with no printer the job waits until stopped
                                .backChannel = false});
     EXPECT_NE(r.err.find("INFO: The printer does not answer; waiting for it.\n"), std::string::npos) << r.err;

@@ -142,7 +142,7 @@ PrinterRun runJob(const PrinterJob& job)
     argv.insert(argv.end(), args.begin(), args.end());
 
     const ProcessOptions options{.stdinData = job.onStdin ? raster : "",
-                                 .env = {{"PPD", job.ppdPath.empty() ? sourcePath("ppd/zorvan.ppd") : job.ppdPath},
+                                 .env = {{"PPD", job.ppdPath.empty() ? builtPpd() : job.ppdPath},
                                          {"ZORVAN_TEST_WAIT_MS", std::to_string(job.waitMs)}},
                                  .timeoutSeconds = job.timeoutSeconds};
     PrinterRun run{runProcess(argv, options), readKeyValues(dir.file("printer/summary.txt")),

@@ -60,6 +60,8 @@ std::string builtProgram(const std::string& name) { return std::string(ZORVAN_BI
 
 std::string sourcePath(const std::string& relative) { return std::string(ZORVAN_SOURCE_DIR) + "/" + relative; }
 
+std::string builtPpd(const std::string& name) { return std::string(ZORVAN_PPD_BUILD_DIR) + "/" + name; }
+
 TempDir::TempDir() : path_((std::filesystem::temp_directory_path() / "zorvan-test-XXXXXX").string())
 {
     if (::mkdtemp(path_.data()) == nullptr) {

@@ -29,6 +29,9 @@ std::string builtProgram(const std::string& name);
 // Path inside the source tree.
 std::string sourcePath(const std::string& relative);
 
+// Path of a PPD compiled by this build: zorvan.ppd (80 mm) or zorvan58.ppd (58 mm).
+std::string builtPpd(const std::string& name = "zorvan.ppd");
+
 // A fresh temporary directory, removed when the object goes.
 class TempDir {
 public:
