@@ -25,6 +25,24 @@ int whiteRowsForPaperMode(int paperMode)
     }
 }
 
+// Clears the bits of each row beyond the page's `width` dots (a set bit is a dot).
+void blankRowPadding(unsigned char* bits, int witsStep, int rows, int width)
+{
+    const int fullBytes = width / 8;
+    const int rest = width % 8;
+    const int firstPadding = fullBytes + (rest != 0 ? 1 : 0);
+    if (width <= 0 || width >= witsStep * 8) {
+        return;  // the row has no padding
+    }
+    for (int y = 0; y < rows; ++y) {
+        unsigned char* row = bits + static_cast<std::int64_t>(y) * witsStep;
+        if (rest != 0) {
+            row[fullBytes] = static_cast<unsigned char>(row[fullBytes] & (0xFF << (8 - rest)));
+        }
+        std::memset(row + firstPadding, 0x00, static_cast<std::size_t>(witsStep - firstPadding));
+    }
+}
+
 }  // namespace
 
 std::optional<BitRaster> colourBitRaster(JobContext& job, unsigned char* image, int cupsWidth, int actualHeight,
@@ -155,8 +173,10 @@ std::optional<BitRaster> colourBitRaster(JobContext& job, unsigned char* image, 
     if (GetBlackAndWhiteInversion(s) == 0) {
         DoTurnOver(bits, DataBinSize);
     } else {
-        // White on black inverts the image, not the paper below it: the
-        // tear-off rows stay blank rather than a band of solid black.
+        // White on black inverts the image, not the paper beside and below
+        // it: the padding dots of each row and the tear-off rows stay blank
+        // rather than a stripe and a band of solid black.
+        blankRowPadding(bits, witsStep, actualHeight, cupsWidth);
         std::memset(bits + static_cast<std::int64_t>(actualHeight) * witsStep, 0x00,
                     static_cast<std::size_t>(height0) * static_cast<std::size_t>(witsStep));
     }

@@ -79,6 +79,9 @@ std::string expectedCopy(const RasterPage& page, const Settings& s)
         DoTurnOver(bits.data(), size);
     } else {
         std::fill(bits.begin() + static_cast<std::ptrdiff_t>(witsStep) * height, bits.end(), 0);  // blank tear-off
+        for (int x = width; x < witsStep * 8; ++x) {  // and blank padding
+            for (int y = 0; y < height; ++y) bits[y * witsStep + x / 8] &= static_cast<unsigned char>(~(0x80 >> (x % 8)));
+        }
     }
     return std::string(bits.begin(), bits.end()) +
            std::string(static_cast<std::size_t>(8 * s.afterFeed * witsStep), '\0');
