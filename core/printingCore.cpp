@@ -93,6 +93,10 @@ PrintSession::PrintSession(PrinterDevice& device)
     // once the previous session has ended.
     std::unique_lock<std::mutex> lock(coreLock);
     sessionDevice = &device;
+    // A cancel belongs to the job it was meant for: this job starts uncancelled,
+    // before its monitor starts, which would otherwise stop at once and leave the
+    // job waiting for a ready printer that nobody asks about.
+    clearCancel();
     resetCopyReplyBuffer();
     curPagePos = 0;
     state_.reset(new State{std::move(lock), {}});

@@ -121,7 +121,6 @@ bool appStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* 
     // A job PAPPL ended without its end callback would still hold the lock.
     takeJob(printer).reset();
     auto running = std::make_unique<JobInHand>(printer, job, device);
-    clearCancel();
     running->session.useSettings(jobSettings(*options, printer));
     std::lock_guard<std::mutex> lock(jobsMutex);
     jobs[printer] = std::move(running);
