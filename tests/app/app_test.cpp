@@ -8,11 +8,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <functional>
 #include <sstream>
-#include <thread>
 
 #include "support/PrinterJob.h"
 
@@ -26,12 +23,6 @@ const std::map<std::string, std::string> kNoLeakCheck = {{"ASAN_OPTIONS", "detec
 
 std::unique_ptr<TempDir> dir;
 pid_t server = 0, printer = 0;
-
-bool eventually(const std::function<bool()>& done, int seconds = 30)
-{
-    for (int i = 0; i < seconds * 20 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return done();
-}
 
 // A sub-command of the running server; its standard output.
 std::string app(std::vector<std::string> args)
@@ -52,16 +43,6 @@ pid_t background(std::vector<std::string> argv, const std::string& log,
                          "else exec \"$@\"; fi; } >\"$log\" 2>&1 </dev/null & echo $!";
     argv.insert(argv.begin(), {"/bin/sh", "-c", script, "sh", log});
     return std::atoi(runProcess(argv, {.env = env}).out.c_str());
-}
-
-// Whether the process runs (neither gone nor a zombie); where there is no
-// /proc, whether it exists.
-bool running(pid_t pid)
-{
-    if (pid <= 0 || ::kill(pid, 0) != 0) return false;
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    const std::size_t end = stat.rfind(')');
-    return end == std::string::npos || end + 2 >= stat.size() || stat[end + 2] != 'Z';
 }
 
 // Every job's picture: a gradient between two black rows, the first and the
@@ -110,6 +91,9 @@ std::vector<PrinterRun> printed()
     return runs;
 }
 
+// The server's log, with what PAPPL has rotated out of it.
+std::string serverLog() { return readFile(dir->file("zorvan-app.log.O")) + readFile(dir->file("zorvan-app.log")); }
+
 // Submits `file`; the job's id.
 std::string submit(const std::string& file, const std::vector<std::string>& options = {})
 {
@@ -117,12 +101,10 @@ std::string submit(const std::string& file, const std::vector<std::string>& opti
     for (const std::string& o : options) args.insert(args.end(), {"-o", o});
     args.push_back(file);
     const std::string said = app(args);  // "zp-N"
-    EXPECT_TRUE(said.starts_with("zp-")) << said;
+    EXPECT_TRUE(said.starts_with("zp-")) << said << serverLog();
     return said.substr(3, said.find_first_of("\n") - 3);
 }
 
-// The server's log, with what PAPPL has rotated out of it.
-std::string serverLog() { return readFile(dir->file("zorvan-app.log.O")) + readFile(dir->file("zorvan-app.log")); }
 
 std::string jobState(const std::string& id)
 {
@@ -142,19 +124,18 @@ protected:
         printer = background({builtProgram("zorvan-printer"), "--listen", "127.0.0.1:0", "--speed", "500", "--out",
                               dir->file("printer"), "--status-file", dir->file("status")},
                              dir->file("printer.port"));
-        const int port = freePort();
         auto env = kNoLeakCheck;
         env["ZORVAN_APP_STATE_DIR"] = dir->path();
         // Periods of 100 ms: a copy's acknowledgement may take 10 periods plus
         // 2 ms per row at full length; the printer prints at 500 mm/s.
         env["ZORVAN_TEST_WAIT_MS"] = "100";
-        server = background({kApp, "server", "-o", "server-port=" + std::to_string(port), "-o", "log-level=debug"},
+        // Port 0: the server takes a free one as it binds (sub-commands use the socket).
+        server = background({kApp, "server", "-o", "server-port=0", "-o", "log-level=debug"},
                             dir->file("server.out"), env);
-        eventually([] { return readFile(dir->file("printer.port")).find('\n') != std::string::npos; });
+        int printerPort = 0;
+        eventually([&] { return (printerPort = portAfter(dir->file("printer.port"), "")) > 0; });
         eventually([] { return std::filesystem::exists(dir->file("zorvan-app.sock")); });
-        const std::string printerPort = readFile(dir->file("printer.port"));
-        app({"add", "-d", "zp", "-m", "zorvan_80mm", "-v",
-             "socket://127.0.0.1:" + printerPort.substr(0, printerPort.find('\n'))});
+        app({"add", "-d", "zp", "-m", "zorvan_80mm", "-v", "socket://127.0.0.1:" + std::to_string(printerPort)});
     }
     static void TearDownTestSuite()
     {
@@ -162,7 +143,7 @@ protected:
         if (server > 0) ::kill(server, SIGTERM);
         if (printer > 0) ::kill(printer, SIGTERM);
         // They write their last files into the folder before they go.
-        eventually([] { return !running(server) && !running(printer); }, 20);
+        eventually([] { return !running(server) && !running(printer); });
         dir.reset();
     }
     void SetUp() override
@@ -212,12 +193,13 @@ TEST_F(App, PaperOutHoldsTheJobUntilPaperIsLoaded)
     const std::size_t before = printed().size();
     const std::string id = submit(dir->file("paper-out.png"));
     EXPECT_TRUE(eventually([&] { return app({"status", "-d", "zp"}).find("media-empty") != std::string::npos; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(jobState(id), "processing");
     EXPECT_EQ(printed().size(), before);
     writeFile(dir->file("status"), "ready\n");
     EXPECT_TRUE(eventually([&] { return jobState(id) == "completed"; })) << jobState(id);
-    EXPECT_TRUE(eventually([&] { return printed().size() == before + 1; }));
+    ASSERT_TRUE(eventually([&] { return printed().size() == before + 1; }));
+    // Nothing went out while the paper was out, however long that was.
+    EXPECT_EQ(printed().back().summary["printed_while_error"], "0");
     EXPECT_EQ(app({"status", "-d", "zp"}).find("media-empty"), std::string::npos);
 }
 
