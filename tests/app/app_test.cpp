@@ -173,13 +173,14 @@ TEST_F(App, PicturesPrintAsTheFilterPrintsThem)
     for (const char* file : {"picture.png", "picture.pwg"}) {
         SCOPED_TRACE(file);
         const std::size_t before = printed().size();
-        const std::string id = submit(dir->file(file), {"print-darkness=33"});
+        const std::string id = submit(dir->file(file), {"print-darkness=33", "zorvan-inversion=false"});
         EXPECT_TRUE(eventually([&] { return jobState(id) == "completed"; })) << jobState(id);
         ASSERT_TRUE(eventually([&] { return printed().size() == before + 1; }));
         EXPECT_EQ(printed().back().commands(), filter.commands());
         EXPECT_EQ(printed().back().paperBytes(), filter.paperBytes());
         EXPECT_NE(filter.commands().find("1D 83 06"), std::string::npos);  // print-darkness 50 is density 6
     }
+    EXPECT_NE(serverLog().find("media-col.source='main-roll'"), std::string::npos);  // the roll is the one source
 }
 
 // Out of paper: the printer's reasons say so while the job waits, and the job
@@ -201,6 +202,11 @@ TEST_F(App, PaperOutHoldsTheJobUntilPaperIsLoaded)
     // Nothing went out while the paper was out, however long that was.
     EXPECT_EQ(printed().back().summary["printed_while_error"], "0");
     EXPECT_EQ(app({"status", "-d", "zp"}).find("media-empty"), std::string::npos);
+    // An idle printer is asked too: its cover opened shows without a job.
+    writeFile(dir->file("status"), "cover\n");
+    EXPECT_TRUE(eventually([&] { return app({"status", "-d", "zp"}).find("cover-open") != std::string::npos; }));
+    writeFile(dir->file("status"), "ready\n");
+    EXPECT_TRUE(eventually([&] { return app({"status", "-d", "zp"}).find("cover-open") == std::string::npos; }));
 }
 
 // A job that ends early ends alone: a truncated document fails its job with a
