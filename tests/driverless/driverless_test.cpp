@@ -95,8 +95,10 @@ protected:
     static void TearDownTestSuite()
     {
         // The server's own shutdown takes seconds; SIGTERM stops it at once.
+        // A server that does not stop (a job in hand makes PAPPL wait a minute) is killed.
         for (pid_t p : {server, printer})
-            if (p > 0 && ::kill(p, SIGTERM) == 0) ::waitpid(p, nullptr, 0);
+            if (p > 0 && ::kill(p, SIGTERM) == 0 && !eventually([p] { return ::waitpid(p, nullptr, WNOHANG) == p; }))
+                ::kill(p, SIGKILL), ::waitpid(p, nullptr, 0);
         if (!dir.empty()) {
             runProcess({sourcePath("scripts/cupsd-sandbox"), "stop", dir + "/cups"});
             if (!std::getenv("KEEP")) fs::remove_all(dir);
