@@ -81,9 +81,11 @@ pappl_system_t* appSystem(int numOptions, cups_option_t* options, void* data)
         log = value;
     }
     const char* portText = cupsGetOption("server-port", numOptions, options);
+    // 0: the first free port from 8000 up, taken as it is found (the log names it), so that
+    // servers started side by side never pick the same one.
     const int port = portText != nullptr ? std::atoi(portText) : 8000;
-    if (port <= 0 || port > 65535) {
-        std::fprintf(stderr, "ERROR: Bad server-port \"%s\"; give a port number from 1 to 65535.\n", portText);
+    if (port < 0 || port > 65535 || (port == 0 && std::strcmp(portText, "0") != 0)) {
+        std::fprintf(stderr, "ERROR: Bad server-port \"%s\"; give a port number from 0 to 65535.\n", portText);
         return nullptr;
     }
     const char* listen = cupsGetOption("listen", numOptions, options);

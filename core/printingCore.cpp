@@ -34,6 +34,8 @@ namespace {
 JobContext& attached(JobContext& job, PrinterDevice& device)
 {
     job.attach(&device);
+    // A cancel belongs to the job it was meant for: this one starts uncancelled.
+    job.waits.clearCancel();
     std::memset(job.copyReply, 0, sizeof job.copyReply);
     job.pendingCount = 0;
     job.output.setPosition(0);

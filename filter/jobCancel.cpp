@@ -46,7 +46,22 @@ CancelWatch::~CancelWatch()
     thread_.join();
 }
 
-void CancelWatch::closingDone() { done_.store(true); }
+void CancelWatch::closingDone()
+{
+    {
+        std::lock_guard<std::mutex> lock(napMutex_);
+        done_.store(true);
+    }
+    // The job's end need not wait for the watcher's next look.
+    napEnd_.notify_all();
+}
+
+void CancelWatch::nap()
+{
+    // A signal handler cannot notify: SIGTERM is seen at the slice's end.
+    std::unique_lock<std::mutex> lock(napMutex_);
+    napEnd_.wait_for(lock, watchSlice, [this] { return done_.load(); });
+}
 
 void CancelWatch::watch()
 {
@@ -57,7 +72,7 @@ void CancelWatch::watch()
             requestCancel();
             break;
         }
-        std::this_thread::sleep_for(watchSlice);
+        nap();
     }
     if (done_.load()) {
         return;
@@ -74,6 +89,6 @@ void CancelWatch::watch()
             // The main thread may be stuck in a write that never returns.
             _exit(1);
         }
-        std::this_thread::sleep_for(watchSlice);
+        nap();
     }
 }

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 // SIGTERM requests a cancel; SIGPIPE is ignored (a closed output is an error
@@ -27,6 +29,10 @@ public:
 
 private:
     void watch();
+    // Sleeps one watch slice, or less when the job is done.
+    void nap();
     std::atomic<bool> done_{false};
+    std::mutex napMutex_;
+    std::condition_variable napEnd_;
     std::thread thread_;
 };

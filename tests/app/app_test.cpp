@@ -11,9 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <sstream>
-#include <thread>
 
 #include "support/PrinterJob.h"
 
@@ -28,12 +26,6 @@ const std::map<std::string, std::string> kNoLeakCheck = {{"ASAN_OPTIONS", "detec
 std::unique_ptr<TempDir> dir;
 pid_t server = 0, printer = 0;
 int serverPort = 0;
-
-bool eventually(const std::function<bool()>& done, int seconds = 30)
-{
-    for (int i = 0; i < seconds * 20 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return done();
-}
 
 // A sub-command of the running server; its standard output.
 std::string app(std::vector<std::string> args)
@@ -54,16 +46,6 @@ pid_t background(std::vector<std::string> argv, const std::string& log,
                          "else exec \"$@\"; fi; } >\"$log\" 2>&1 </dev/null & echo $!";
     argv.insert(argv.begin(), {"/bin/sh", "-c", script, "sh", log});
     return std::atoi(runProcess(argv, {.env = env}).out.c_str());
-}
-
-// Whether the process runs (neither gone nor a zombie); where there is no
-// /proc, whether it exists.
-bool running(pid_t pid)
-{
-    if (pid <= 0 || ::kill(pid, 0) != 0) return false;
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    const std::size_t end = stat.rfind(')');
-    return end == std::string::npos || end + 2 >= stat.size() || stat[end + 2] != 'Z';
 }
 
 // Every job's picture: a gradient between two black rows, the first and the
@@ -112,6 +94,9 @@ std::vector<PrinterRun> printed()
     return runs;
 }
 
+// The server's log, with what PAPPL has rotated out of it.
+std::string serverLog() { return readFile(dir->file("zorvan-app.log.O")) + readFile(dir->file("zorvan-app.log")); }
+
 // Submits `file`; the job's id.
 std::string submit(const std::string& file, const std::vector<std::string>& options = {},
                    const std::string& printer = "zp")
@@ -120,12 +105,10 @@ std::string submit(const std::string& file, const std::vector<std::string>& opti
     for (const std::string& o : options) args.insert(args.end(), {"-o", o});
     args.push_back(file);
     const std::string said = app(args);  // "zp-N"
-    EXPECT_TRUE(said.starts_with(printer + "-")) << said;
+    EXPECT_TRUE(said.starts_with(printer + "-")) << said << serverLog();
     return said.substr(printer.size() + 1, said.find_first_of("\n") - printer.size() - 1);
 }
 
-// The server's log, with what PAPPL has rotated out of it.
-std::string serverLog() { return readFile(dir->file("zorvan-app.log.O")) + readFile(dir->file("zorvan-app.log")); }
 
 std::string jobState(const std::string& id, const std::string& printer = "zp")
 {
@@ -161,22 +144,25 @@ protected:
         if (!std::filesystem::exists(kApp)) return;
         dir = std::make_unique<TempDir>();
         writeFile(dir->file("status"), "ready\n");
-        printer = background({builtProgram("zorvan-printer"), "--listen", "127.0.0.1:0", "--speed", "500", "--out",
+        printer = background({builtProgram("zorvan-printer"), "--listen", "127.0.0.1:0", "--speed", "200", "--out",
                               dir->file("printer"), "--status-file", dir->file("status")},
                              dir->file("printer.port"));
-        const int port = serverPort = freePort();
         auto env = kNoLeakCheck;
         env["ZORVAN_APP_STATE_DIR"] = dir->path();
-        // Periods of 100 ms: a copy's acknowledgement may take 10 periods plus
-        // 2 ms per row at full length; the printer prints at 500 mm/s.
-        env["ZORVAN_TEST_WAIT_MS"] = "100";
-        server = background({kApp, "server", "-o", "server-port=" + std::to_string(port), "-o", "log-level=debug"},
+        // Periods of 250 ms: a copy's acknowledgement may take 10 periods plus
+        // 2 thousandths of one per row (4.85 s for 600 mm), the printer prints
+        // at 200 mm/s (600 mm in 3 s), and a loaded machine has time to answer.
+        env["ZORVAN_TEST_WAIT_MS"] = "250";
+        // Port 0: the server takes a free one as it binds (sub-commands use the socket).
+        server = background({kApp, "server", "-o", "server-port=0", "-o", "log-level=debug"},
                             dir->file("server.out"), env);
-        eventually([] { return readFile(dir->file("printer.port")).find('\n') != std::string::npos; });
+        eventually([] {
+            return (serverPort = portAfter(dir->file("zorvan-app.log"), "Listening for connections on 'localhost:")) > 0;
+        });
+        int printerPort = 0;
+        eventually([&] { return (printerPort = portAfter(dir->file("printer.port"), "")) > 0; });
         eventually([] { return std::filesystem::exists(dir->file("zorvan-app.sock")); });
-        const std::string printerPort = readFile(dir->file("printer.port"));
-        app({"add", "-d", "zp", "-m", "zorvan_80mm", "-v",
-             "socket://127.0.0.1:" + printerPort.substr(0, printerPort.find('\n'))});
+        app({"add", "-d", "zp", "-m", "zorvan_80mm", "-v", "socket://127.0.0.1:" + std::to_string(printerPort)});
     }
     static void TearDownTestSuite()
     {
@@ -184,7 +170,9 @@ protected:
         if (server > 0) ::kill(server, SIGTERM);
         if (printer > 0) ::kill(printer, SIGTERM);
         // They write their last files into the folder before they go.
-        eventually([] { return !running(server) && !running(printer); }, 20);
+        // A server that does not stop (a job in hand makes PAPPL wait a minute) is killed.
+        if (!eventually([] { return !running(server) && !running(printer); }))
+            for (pid_t p : {server, printer}) ::kill(p, SIGKILL);
         dir.reset();
     }
     void SetUp() override
@@ -240,6 +228,7 @@ TEST_F(App, PicturesPrintAsTheFilterPrintsThem)
         SCOPED_TRACE(row.file + (row.options.empty() ? std::string() : " " + row.options[0]));
         std::vector<std::string> options = row.options;
         options.push_back("print-darkness=33");
+        options.push_back("zorvan-inversion=false");
         const std::size_t before = printed().size();
         const bool trim = !row.options.empty() && row.options[0] == "finishings=trim";
         const std::string id = trim ? printWithTrim(dir->file(row.file)) : submit(dir->file(row.file), options);
@@ -249,6 +238,7 @@ TEST_F(App, PicturesPrintAsTheFilterPrintsThem)
         EXPECT_TRUE(printed().back().paperBytes() == row.filter.paperBytes()) << "the dots differ from the filter's";
         EXPECT_NE(row.filter.commands().find("1D 83 06"), std::string::npos);  // print-darkness 50 is density 6
     }
+    EXPECT_NE(serverLog().find("media-col.source='main-roll'"), std::string::npos);  // the roll is the one source
 }
 
 // Two printers, one server. Out of paper, printer A's reasons say so and its
@@ -300,7 +290,13 @@ TEST_F(App, TwoPrintersPrintApartAndAStopEndsAWaitingJob)
     EXPECT_TRUE(eventually([&] { return jobState(a2) == "completed"; })) << jobState(a2);
     EXPECT_TRUE(eventually([&] { return printed().size() == before + 1; }));  // the cancelled job printed nothing
     EXPECT_TRUE(eventually([] { return app({"status", "-d", "zp"}).find("media-empty") == std::string::npos; }));
+    EXPECT_EQ(printed().back().summary["printed_while_error"], "0");  // nothing while the paper was out
     timeline("paper loaded: job 2 on A completed");
+    // An idle printer is asked too: its cover opened shows without a job.
+    writeFile(dir->file("status"), "cover\n");
+    EXPECT_TRUE(eventually([&] { return app({"status", "-d", "zp"}).find("cover-open") != std::string::npos; }));
+    writeFile(dir->file("status"), "ready\n");
+    EXPECT_TRUE(eventually([&] { return app({"status", "-d", "zp"}).find("cover-open") == std::string::npos; }));
 
     writeFile(dir->file("status"), "paperout\n");
     const std::string a3 = submit(dir->file("receipt.png"));
@@ -334,7 +330,7 @@ TEST_F(App, AJobThatEndsEarlyEndsAlone)
         if (c.cancel) {
             ASSERT_TRUE(writeGrayPng(dir->file("long.png"), picture(c.height), 203));
             id = submit(dir->file("long.png"), {"media=om_roll80-600mm_72.08x600mm"});
-            // The page is out and printing (590 mm at 500 mm/s) when the cancel comes.
+            // The page is out and printing (590 mm at 200 mm/s) when the cancel comes.
             EXPECT_TRUE(eventually([&] { return serverLog().find("[Job " + id + "] 710 i = 0") != std::string::npos; }));
             app({"cancel", "-d", "zp", "-j", id});
         } else {
@@ -353,3 +349,4 @@ TEST_F(App, AJobThatEndsEarlyEndsAlone)
         }
     }
 }
+

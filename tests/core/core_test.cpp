@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <chrono>
 #include <thread>
 
@@ -62,7 +63,9 @@ settingsThermalSensitivityPara settingsFor(const std::string& options)
     return readPpdSettings(options.c_str());
 }
 
-void print(MemoryDevice& device, const RasterPage& page, const settingsThermalSensitivityPara& settings)
+// With `context`, the job runs in it (as the filter's one job does), else in one of its own.
+void print(MemoryDevice& device, const RasterPage& page, const settingsThermalSensitivityPara& settings,
+           JobContext* context = nullptr)
 {
     const cups_page_header2_t& h = page.header;
     const PageFormat format{.width = static_cast<int>(h.cupsWidth), .height = static_cast<int>(h.cupsHeight),
@@ -71,9 +74,10 @@ void print(MemoryDevice& device, const RasterPage& page, const settingsThermalSe
                             .actualWidth = static_cast<int>(pageRowSizes(h.cupsWidth, 8, h.cupsBytesPerLine).actualWidth)};
     std::vector<unsigned char> buffer(static_cast<std::size_t>(format.actualWidth) * format.height);
     std::size_t next = 0;
-    PrintSession session(device);
-    session.useSettings(settings);
-    const PageResult result = session.printPage(
+    const auto session = context != nullptr ? std::make_unique<PrintSession>(*context, device)
+                                            : std::make_unique<PrintSession>(device);
+    session->useSettings(settings);
+    const PageResult result = session->printPage(
         format,
         [&](unsigned char* row, unsigned bytes) {
             std::memcpy(row, page.rows.data() + next, bytes);
@@ -124,7 +128,9 @@ TEST(Core, ColourCopiesGoOutAsTheFilterSendsThem)
 
     MemoryDevice device;
     device.replies = {std::string("\x10\x04\x04\x00\x00", 5)};  // out of paper before it is ready
-    print(device, page, settingsFor(options));
+    JobContext context;
+    context.waits.requestCancel();  // the job before this one was cancelled: this one prints all the same
+    print(device, page, settingsFor(options), &context);
     std::string data;
     EXPECT_EQ(commandsIn(device.bytes, &data), run.commands());
     EXPECT_EQ(data, run.paperBytes());

@@ -149,7 +149,8 @@ TEST(ColourRoad, SizesPaperModesInversionAndAdjustments)
                                          {.paperMode = 3},
                                          {.paperMode = 4},
                                          {.inversion = 1},
-                                         {.algorithm = 7, .brightness = 20, .contrast = 40},
+                                         {.algorithm = 7, .brightness = 20},
+                                         {.algorithm = 7, .contrast = 40},
                                          {.algorithm = 7, .brightness = -20, .contrast = -100},
                                          {.algorithm = 2, .horizontal = 1, .vertical = -1},
                                          {.algorithm = 10, .threshold = 96, .horizontal = -5}};

@@ -45,21 +45,23 @@ TEST(OneBitRoad, PagesBeyondTheRowLimitOrTheBufferGoOutWholeInBands)
 
 TEST(PaperSaving, TrimsColourPagesWithMargins)
 {
-    // Content in rows 40..199 of 300: 40 blank rows on top, 100 below. It
-    // lies at the right, so the blank-line test must read past the first words.
-    auto inside = [](unsigned x, unsigned y) { return y >= 40 && y < 200 && x >= 37; };
-    auto page = rasterPage(64, 300, 8, 1, [&](unsigned x, unsigned y) { return inside(x, y) ? 0u : 0xFFFFFFu; });
+    // Content in rows 40..199 of 300: 40 blank rows on top, 100 below (or
+    // `top` and `bottom`). It lies at the right, so the blank-line test must
+    // read past the first words.
     // Mode, the margins kept (in units of 8 rows), the rows printed and where
     // the content starts on the paper: (40 - 16) rows dropped on top and
     // (100 - 16) below with 2 and 2; all kept when the margin equals the run,
-    // none when it exceeds it.
+    // none when it exceeds it; a single blank row is a run too.
     struct Case {
         int mode, headerBlank, endBlank, rows, firstDarkRow;
+        unsigned top = 40, bottom = 100;
     };
-    const std::vector<Case> cases = {{3, 2, 2, 193, 16}, {1, 2, 0, 276, 16}, {1, 10, 0, 260, 0},
-                                     {1, 5, 0, 300, 40}, {2, 0, 2, 217, 40}, {0, 2, 2, 300, 40}};
+    const std::vector<Case> cases = {{3, 2, 2, 193, 16}, {1, 2, 0, 276, 16}, {1, 10, 0, 260, 0}, {1, 5, 0, 300, 40},
+                                     {2, 0, 2, 217, 40}, {0, 2, 2, 300, 40}, {3, 0, 0, 299, 0, 1, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mode);
+        auto inside = [&](unsigned x, unsigned y) { return y >= c.top && y < 300 - c.bottom && x >= 37; };
+        auto page = rasterPage(64, 300, 8, 1, [&](unsigned x, unsigned y) { return inside(x, y) ? 0u : 0xFFFFFFu; });
         PrinterJob job{
             .pages = {page},
             .options = "Imagealgorithm=10 Threshold=128 MediaType=3 PaperSaveMode=" + std::to_string(c.mode) +
@@ -69,7 +71,7 @@ TEST(PaperSaving, TrimsColourPagesWithMargins)
         ASSERT_EQ(r.proc.exitStatus, 0) << r.log();
         EXPECT_EQ(r.has("DEBUG: Ptr 1 actualRasterDataPtr -- notNullData; notNullData -- NULL .\n"), c.mode > 0);
         EXPECT_EQ(r.number("raster_rows"), c.rows);  // paper mode 3: no white rows below
-        EXPECT_EQ(r.paper.darkRows(), std::make_pair(c.firstDarkRow, c.firstDarkRow + 160));
+        EXPECT_EQ(r.paper.darkRows(), std::make_pair(c.firstDarkRow, c.firstDarkRow + 300 - int(c.top + c.bottom)));
         if (c.mode == 3) {
             // A black-ink page (ink 0 is blank paper) prints as its RGB twin.
             job.pages = {rasterPage(64, 300, 8, 3, [&](unsigned x, unsigned y) { return inside(x, y) ? 255u : 0u; })};

@@ -236,6 +236,7 @@ TEST(SameBits, EveryOperationOnOddSizesAndUnderAllocationFailure)
         {"offsetfar", [](Bytes b, int w, int h) { f_XYOfffset(b.data(), w, h, w * 3, 2147483647, -2147483647 - 1); return b; }},
         {"offsetleft", [](Bytes b, int w, int h) { f_XYOfffset(b.data(), w, h, w * 3, -2, 3); return b; }},
         {"zoomhuge", [](Bytes b, int w, int h) { return zoom(b, w, h, 0, 1e30f, 1.0f).all(0); }},
+        {"zoomnone", [](Bytes b, int w, int h) { return zoom(b, w, h, 0, 0.01f, 1.0f).all(0); }},
         {"zoomdouble", [](Bytes b, int w, int h) { const Result z = zoom(b, w, h, 1, 2.0f, 2.0f); return z.all(trueColourStride(z.width)); }},
         {"rotate91", [](Bytes b, int w, int h) { return rotate(b, w, h, 91, 0).all(0); }},
         {"usmnone", [](Bytes b, int w, int h) { f_ImageSharpen_USM(b.data(), w, h, w * 3, 1, 100, 255); return b; }},

@@ -61,7 +61,8 @@ const Case kCases[] = {
      0, " 10 04 04 20 00\n",
      {"  initialise\n", "  density 4\n", "  justification 1 (centre)\n", "  feed 16 dots\n",
       "raster #1: 2 x 3 bytes (16 x 3 dots), mode 0\n", "status query #1 -> 10 04 04 20 00 (ready)"},
-     {{"rasters", "1"}, {"raster_rows", "3"}, {"copies_acknowledged", "1"}, {"paper_rows", "19"}, {"errors", "0"}}},
+     {{"rasters", "1"}, {"raster_rows", "3"}, {"copies_acknowledged", "1"}, {"paper_rows", "19"}, {"errors", "0"},
+      {"reply_writes_dropped", "0"}}},
     {"the whole command set", {}, "",
      std::string("\x1b\x6d\x1b\x69\x1d\x56\x41\x00\x1d\x56\x42\x00", 12) + "\x1b\x05\x03\x1b\x03\x01\x1b\x06\x01\x1b\x01\x02" +
          std::string("\x10\x04\x05\x10\x04\x04", 6) + std::string(600, '\0') + kInit + kInit + "\x1b\x4a\xff" +
@@ -112,6 +113,9 @@ const Case kCases[] = {
      128 + 15, "", {}, {{"stalled", "yes"}, {"timed_out", "yes"}, {"bytes_in", "100"}}},
     {"a killed program", {}, "kill -9 $$", "", 137, "", {}, {}},
     // A background reader of fd 3 keeps the printer's input open; the printer must not wait for it.
+    // The picture holds 25 m (200000 rows); 785 feeds of 255 rows go past it.
+    {"25 m of paper", {"--width", "8"}, "", [] { std::string s; while (s.size() < 785 * 3) s += "\x1b\x4a\xff"; return s; }(), 0, "",
+     {"ERROR: the picture holds at most 200000 rows"}, {{"paper_rows", "200000"}, {"paper_truncated", "yes"}}},
     {"a reader left behind", {"--speed", "0"}, "(head -c 5 <&3 | od -An -tx1) & exit 4", "", 4, "", {}, {}, 0, 10},
     {"a bad range", {"--status", "1-x:ready"}, "true", "", 2, "zorvan-printer: ERROR: status script: bad query range '1-x' (see --help)\n", {}, {}},
     {"a bad state", {"--status", "3:melted"}, "true", "", 2, "zorvan-printer: ERROR: status script: unknown state 'melted' (see --help)\n", {}, {}},
@@ -162,6 +166,10 @@ TEST(SimulatedPrinter, WorksAsACupsBackend)
     auto summary = testsupport::readKeyValues(scratch.file("outdir/job-42/summary.txt"));
     for (auto [k, v] : Pairs{{"mode", "backend"}, {"queries", "2"}, {"paper_width", "384"}, {"printed_while_error", "2"}})
         EXPECT_EQ(summary[k], v) << k;
+    // After other filters CUPS hands a backend the job on standard input (six arguments).
+    po.stdinData = testsupport::readFile(job);
+    EXPECT_EQ(testsupport::runProcess({link, "44", "user", "title", "1", ""}, po).exitStatus, 0);
+    EXPECT_EQ(testsupport::readKeyValues(scratch.file("outdir/job-44/summary.txt"))["rasters"], "1");
     // A bad URI fails the job the CUPS way (1, not 2, which would ask for a password).
     po.env["DEVICE_URI"] = "zorvan-sim:" + scratch.file("outdir") + "?speed=fast";
     auto bad = testsupport::runProcess({link, "43", "user", "title", "1", "", job}, po);
@@ -202,6 +210,7 @@ TEST(RasterTool, WritesRgbGrayAndOneBitPagesScaledAndPadded)
         std::string first;
         while (cupsRasterReadHeader2(ras, &h)) {  // every page, one per picture
             header.insert(header.end(), {h.cupsWidth, h.cupsHeight});
+            EXPECT_TRUE(h.ImagingBoundingBox[2] == h.PageSize[0] && h.ImagingBoundingBox[3] == h.PageSize[1]);
             if (header.size() > 2) continue;
             header.insert(header.end(), {h.cupsBitsPerColor, h.cupsBytesPerLine, h.cupsColorSpace, h.NumCopies});
             first.resize(std::size_t{h.cupsBytesPerLine} * h.cupsHeight);
@@ -216,7 +225,7 @@ TEST(RasterTool, WritesRgbGrayAndOneBitPagesScaledAndPadded)
     testsupport::writeFile(scratch.file("not.png"), "hello");
     for (auto [args, status] : std::vector<std::pair<std::vector<std::string>, int>>{
              {{scratch.file("not.png"), out}, 1}, {{scratch.file("missing.png"), out}, 1},
-             {{"--bits", "4", png, out}, 2}}) {
+             {{"--bits", "4", png, out}, 2}, {{"--width", "0", png, out}, 2}}) {
         args.insert(args.begin(), testsupport::builtProgram("zorvan-raster"));
         auto r = testsupport::runProcess(args);
         EXPECT_EQ(r.exitStatus, status) << args.back();

@@ -42,7 +42,7 @@ TEST(PrinterFaults, EveryCopyPrintsOnceOrIsNamedIncomplete)
         {"1-8:none,ready", 1, "INFO: The printer does not answer; waiting for it.\n", true},
         {"1-2:wrongleader,3:raw=FFFFFFFFFF,4:raw=41,5:wrongleader,ready", 2,
          "DEBUG: Status Process -- Printer Status: 10 4 5 20 0 .\n", true},
-        {"ready+split=5", 2, "", true},
+        {" ready+ split=5 ", 2, "", true},  // spaces around parts are allowed
         {"ready+stray=AA55", 2, "DEBUG: Discarded 2 stray reply bytes.\n", true},
         // One wait period (20 ms) is the monitor's limit: a late reply must
         // never pass for a copy's acknowledgement.

@@ -1,13 +1,12 @@
 #include "support/Process.h"
 
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -100,15 +99,34 @@ std::map<std::string, std::string> readKeyValues(const std::string& path)
     return values;
 }
 
-int freePort()
+bool running(int pid)
 {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}};
-    socklen_t length = sizeof a;
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
-    ::close(s);
-    return ntohs(a.sin_port);
+    if (pid <= 0 || ::kill(pid, 0) != 0) {
+        return false;
+    }
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t end = stat.rfind(')');
+    return end == std::string::npos || end + 2 >= stat.size() || stat[end + 2] != 'Z';
+}
+
+bool eventually(const std::function<bool()>& done, double seconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+int portAfter(const std::string& file, const std::string& marker)
+{
+    const std::string text = readFile(file);
+    const std::size_t at = text.find(marker), end = text.find_first_not_of("0123456789", at + marker.size());
+    // Only a whole number: the line may still be on its way.
+    return at == std::string::npos || end == std::string::npos ? 0 : std::atoi(text.c_str() + at + marker.size());
 }
 
 }  // namespace testsupport

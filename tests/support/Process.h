@@ -1,6 +1,7 @@
 // Runs a built program as a child process and captures what it says.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -46,8 +47,17 @@ private:
     std::string path_;
 };
 
-// A TCP port on the loopback address that nothing listens on right now.
-int freePort();
+// Whether the process runs (neither gone nor a zombie left to whoever adopted
+// it); where there is no /proc, whether it exists.
+bool running(int pid);
+
+// Tests `done` every 50 ms until it holds or `seconds` have passed; whether it holds.
+// The deadline only bounds a hang: a loaded machine may take long.
+bool eventually(const std::function<bool()>& done, double seconds = 60);
+
+// The port of a server started on port 0, from the first line of `file` that
+// holds `marker` followed by the port (0 while there is none, or it is not whole yet).
+int portAfter(const std::string& file, const std::string& marker);
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
