@@ -132,19 +132,28 @@ bool decodePng(pappl_job_t* job, std::FILE* file, Picture& picture, std::vector<
     return true;
 }
 
-bool filterPng(pappl_job_t* job, pappl_device_t* device, void*)
+// Decodes the job's document with `decode` and prints it; a broken file fails
+// the job as a document-format error.
+template <class Decode>
+bool filterPicture(pappl_job_t* job, pappl_device_t* device, const Decode& decode)
 {
     File file = openDocument(job);
     if (!file) {
         return false;
     }
     Picture picture;
-    std::vector<png_bytep> rows;
-    if (!decodePng(job, file.get(), picture, rows)) {
+    if (!decode(file.get(), picture)) {
         papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
         return false;
     }
     return printPicture(job, device, picture);
+}
+
+bool filterPng(pappl_job_t* job, pappl_device_t* device, void*)
+{
+    std::vector<png_bytep> rows;
+    return filterPicture(job, device,
+                         [&](std::FILE* file, Picture& picture) { return decodePng(job, file, picture, rows); });
 }
 
 struct JpegError {
@@ -198,16 +207,7 @@ bool decodeJpeg(pappl_job_t* job, std::FILE* file, Picture& picture)
 
 bool filterJpeg(pappl_job_t* job, pappl_device_t* device, void*)
 {
-    File file = openDocument(job);
-    if (!file) {
-        return false;
-    }
-    Picture picture;
-    if (!decodeJpeg(job, file.get(), picture)) {
-        papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
-        return false;
-    }
-    return printPicture(job, device, picture);
+    return filterPicture(job, device, [&](std::FILE* file, Picture& picture) { return decodeJpeg(job, file, picture); });
 }
 
 }  // namespace
