@@ -350,3 +350,16 @@ TEST_F(App, AJobThatEndsEarlyEndsAlone)
     }
 }
 
+
+// A sub-command whose state folder has no server says so and starts none.
+TEST(AppCommand, ASubCommandWithoutItsServerSaysSo)
+{
+    if (!std::filesystem::exists(kApp)) GTEST_SKIP() << "zorvan-app was not built (PAPPL's libpappl-dev missing)";
+    TempDir empty;
+    auto env = kNoLeakCheck;
+    env["ZORVAN_APP_STATE_DIR"] = empty.path();
+    const ProcessResult r = runProcess({kApp, "jobs"}, {.env = env, .timeoutSeconds = 30});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.err.find("ERROR: No zorvan-app server runs with its state in " + empty.path()), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(empty.file("zorvan-app.sock")));
+}

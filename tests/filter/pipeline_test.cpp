@@ -57,7 +57,8 @@ TEST(PaperSaving, TrimsColourPagesWithMargins)
         unsigned top = 40, bottom = 100;
     };
     const std::vector<Case> cases = {{3, 2, 2, 193, 16}, {1, 2, 0, 276, 16}, {1, 10, 0, 260, 0}, {1, 5, 0, 300, 40},
-                                     {2, 0, 2, 217, 40}, {0, 2, 2, 300, 40}, {3, 0, 0, 299, 0, 1, 1}};
+                                     {2, 0, 2, 217, 40}, {0, 2, 2, 300, 40}, {3, 0, 0, 299, 0, 1, 1},
+                                     {3, 2, 2, 300, 0, 0, 0}};  // nothing blank: nothing trimmed
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mode);
         auto inside = [&](unsigned x, unsigned y) { return y >= c.top && y < 300 - c.bottom && x >= 37; };
@@ -78,4 +79,29 @@ TEST(PaperSaving, TrimsColourPagesWithMargins)
             EXPECT_TRUE(runJob(job).paperBytes() == r.paperBytes());
         }
     }
+}
+
+// The job's own lines, in order (the monitor's fall between them): a colour
+// page of two copies, its bottom trimmed, through the shipped PPD.
+TEST(Pipeline, AColourPageSaysWhatItDoesLineByLine)
+{
+    const RasterPage page = rasterPage(
+        40, 6, 8, 1, [](unsigned x, unsigned y) { return x >= 10 && x < 20 && y >= 1 && y < 4 ? 0u : 0xFFFFFFu; }, 2);
+    const PrinterRun r = runJob({.pages = {page}, .options = "Imagealgorithm=0 PaperSaveMode=2 AfterFeed=1"});
+    ASSERT_EQ(r.proc.exitStatus, 0) << r.log();
+    EXPECT_TRUE(r.has(
+        "DEBUG: header cupsWidth -- 40.\nDEBUG: header cupsHeight -- 6.\nDEBUG: header NumCopies -- 2.\n"
+        "DEBUG: header cupsBitsPerColor -- 8.\nDEBUG: header cupsColorSpace -- 1.\nDEBUG: cupsWidth -- 40.\n"
+        "DEBUG: header cupsBytesPerLine -- 120.\nDEBUG: page tmpWidth -- 120.\nDEBUG: page actualWidth -- 120.\n"
+        "DEBUG: actualWidth -- 120.\nPAGE: 1 2\nDEBUG: y -- 0.\nDEBUG: 1 startLine -- 0.endLine -- 0.\n"
+        "DEBUG: 2 pageHeaderBlank -- 0.endBlank -- 16.\nDEBUG: 3 startLine -- 0.endLine -- 2.\n"
+        "DEBUG: 2 actualHeight -- 5.\nDEBUG: 5 actualHeight -- 5.\n"
+        "DEBUG: Ptr 1 actualRasterDataPtr -- notNullData; notNullData -- NULL .\nDEBUG: 512 -- do RGBToBGR.\n"
+        "DEBUG: 547 -- OK.\nDEBUG: 585 witsStep -- 8,DataBinSize -- 1000.\nDEBUG: 558 -- OK.\n"
+        "DEBUG: 630 height0 -- 120.\nDEBUG: header.cupsHeight=5,pageHeight=0,height0=120.\nDEBUG: 564 -- OK.\n"
+        "DEBUG: ghold==128\nDEBUG: 611 bReturn -- 1.\nDEBUG: Raw>Data Before outputarray -- curPagePos -- 0.\n"
+        "DEBUG: RawData After outputarray -- curPagePos -- 1000.\nDEBUG: 710 i = 0.\nDEBUG:  654 -- OK.\n"
+        "DEBUG: 710 GetAfterPrintFeed -- 1\nDEBUG: page lastHeight -- 133\nDEBUG: Status Process  -- Received reply.\n"
+        "INFO: Printer Status OK.\nDEBUG: 710 i = 1.\nDEBUG: page lastHeight -- 133\nINFO: Printer Status OK.\n"
+        "INFO: Ready to print.\n")) << r.log();
 }
