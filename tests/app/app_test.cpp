@@ -86,7 +86,8 @@ std::vector<PrinterRun> printed()
         run.listing = readFile(entry.path().string() + "/listing.txt");
         run.paper = readPng(entry.path().string() + "/paper.png");
         run.summary = readKeyValues(entry.path().string() + "/summary.txt");
-        if (run.listing.find("raster #") != std::string::npos)
+        // Finished connections only: the printer writes the summary last.
+        if (run.listing.find("raster #") != std::string::npos && !run.summary.empty())
             byNumber[std::atoi(entry.path().filename().string().c_str() + 4)] = run;
     }
     std::vector<PrinterRun> runs;

@@ -168,6 +168,7 @@ TEST(Copies, OnlyTheCopysOwnMatchingReplyAcknowledgesIt)
         RasterPage page;
         int exitStatus;
         std::string lines;
+        int waitMs = 100;  // the monitor's replies well within its limit on a busy machine
     };
     const std::vector<Case> cases = {
         {"1-3:ready,4:raw=10040520001004042000,ready", picture(64, 20, 2), 0,
@@ -180,10 +181,12 @@ TEST(Copies, OnlyTheCopysOwnMatchingReplyAcknowledgesIt)
         // takes it for the fourth query's, and the fourth query's own reply
         // reaches the back channel while the copy is on its way (more than a
         // pipe holds, so the printer has read the query first). The copy must
-        // throw it away and wait for its own, which never comes.
-        {"1-2:ready,3:ready+delay=150,4:ready,none", picture(576, 3000), 1,
+        // throw it away and wait for its own, which never comes. Periods of
+        // 400 ms: the late reply comes half a period after the limit, and the
+        // copy starts well before the monitor's next query, however busy the machine.
+        {"1-2:ready,3:ready+delay=600,4:ready,none", picture(576, 3000), 1,
          "DEBUG: Discarded 5 stale reply bytes before copy 1.\n"
-         "ERROR: The printer did not acknowledge copy 1 of page 1 within 1.6 seconds"},
+         "ERROR: The printer did not acknowledge copy 1 of page 1 within 6.5 seconds", 400},
         // A garbled acknowledgement is asked again, and the answer to that lets the job go on.
         {"ack1:wrongleader", picture(64, 20, 2), 0,
          "DEBUG: Status Process  -- Received reply data 10 4 5 20 0 .\nDEBUG: Status Process  -- Received reply.\n"
@@ -194,14 +197,12 @@ TEST(Copies, OnlyTheCopysOwnMatchingReplyAcknowledgesIt)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);
-        // Wait periods of 100 ms: the monitor's replies well within its limit on a busy machine.
-        auto r = runJob({.pages = {c.page}, .status = c.status, .waitMs = 100});
+        auto r = runJob({.pages = {c.page}, .status = c.status, .waitMs = c.waitMs});
         EXPECT_EQ(r.proc.exitStatus, c.exitStatus) << r.log();
         EXPECT_TRUE(r.has(c.lines)) << r.log();
         EXPECT_EQ(r.number("rasters"), c.exitStatus == 0 ? 2 : 1);
         EXPECT_EQ(r.number("printed_while_error"), 0);
         EXPECT_EQ(r.has("INFO: Ready to print."), c.exitStatus == 0);
-        EXPECT_LT(r.proc.seconds, 5.0);
     }
 }
 

@@ -57,7 +57,7 @@ TEST_P(StateReasons, TellsCupsWhatChanged)
                            .status = c.script,
                            .printerArgs = *c.cancelAfter ? std::vector<std::string>{"--timeout", c.cancelAfter}
                                                          : std::vector<std::string>{},
-                           .waitMs = 100});
+                           .waitMs = 400});
     EXPECT_EQ(r.proc.exitStatus, 0) << r.log();
     EXPECT_EQ(stateLetters(r.log()), c.states) << r.log();
     EXPECT_EQ(r.number("rows_printed") > 0, c.prints) << r.number("rows_printed");

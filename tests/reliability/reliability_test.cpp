@@ -87,15 +87,18 @@ TEST(JobCancel, EndsTheJobCleanlyWhereverItComes)
         std::string after;
         long rastersBelow;
     };
+    // Periods of 100 ms: after a cancel the job has five (half a second) to end,
+    // time enough on a loaded machine.
     const std::vector<Case> cases = {
         // While waiting for a ready printer.
-        {{.pages = {boxPage(2)}, .status = "paperout"}, "0.5", 1},
+        {{.pages = {boxPage(2)}, .status = "paperout", .waitMs = 100}, "0.5", 1},
         // While waiting for a copy's acknowledgement, which comes 1.5 s late:
         // no copy starts after the cancel.
         {{.pages = {boxPage(3)}, .status = "1-3:ready,4:ready+delay=1500,ready", .waitMs = 100}, "0.8", 2},
         // Somewhere among many pages.
-        {{.pages = std::vector(40, rasterPage(64, 16, 1, 3, [](unsigned x, unsigned y) { return (x + y) % 3 == 0; }))},
-         "0.4",
+        {{.pages = std::vector(40, rasterPage(64, 16, 1, 3, [](unsigned x, unsigned y) { return (x + y) % 3 == 0; })),
+          .waitMs = 100},
+         "0.8",
          40},
     };
     for (const Case& c : cases) {
