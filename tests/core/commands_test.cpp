@@ -59,14 +59,24 @@ TEST(Commands, DirectCommandsGoStraightToThePrinterAndTheBufferStopsAtItsCapacit
     curPagePos = 0;
     setEndFeed(20);
     setEndFeed(40);
+    setEndFeed(32);  // 256 dots: one full chunk and none left
     queryPrinterQuantityOfElectricity();
     SendDataToBackEnd(RawData, 0);
     EXPECT_EQ(curPagePos, 0);
-    EXPECT_EQ(printer.bytes, "\x1B\x4A\xA0\x1B\x4A\xFF\x1B\x4A\x40\x10\x04\x05");
+    EXPECT_EQ(printer.bytes, std::string("\x1B\x4A\xA0\x1B\x4A\xFF\x1B\x4A\x40\x1B\x4A\xFF\x1B\x4A\x00\x10\x04\x05", 18));
     EXPECT_EQ(printer.lines, "EndFeed -- 20.\nEndFeed -- 3 length20. -- 345\nEndFeed -- 3 length0. -- 346\n"
                              "EndFeed -- 3 length160. -- 347\nEndFeed -- 3 length160. -- 347\n"
                              "EndFeed -- 3 length-96. -- 347\nEndFeed -- 40.\nEndFeed -- 1 length-1. -- 331\n"
-                             "EndFeed -- 2 length64. -- 338\n");
+                             "EndFeed -- 2 length64. -- 338\nEndFeed -- 32.\nEndFeed -- 1 length-1. -- 331\n"
+                             "EndFeed -- 2 length0. -- 338\n");
+    // A line longer than the formatting buffer reaches the log whole.
+    const std::string longText(3000, 'x');
+    printer.lines.clear();
+    {
+        const LogScope scope(printer);
+        jobLog(LogLevel::Info, "%s", longText.c_str());
+    }
+    EXPECT_EQ(printer.lines, longText + "\n");
     singleJob().attach(nullptr);
 
     const unsigned char ten[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
