@@ -104,6 +104,9 @@ TEST(BrightContrast, LookupTableAndPadding)
             EXPECT_EQ(t[levels[k]], r.expected[k]) << r.brightness << " " << r.contrast << " level " << levels[k];
         }
     }
+    // White one step brighter stays white, on both sides of the contrast split.
+    EXPECT_EQ(table(1, 0)[255], 255);
+    EXPECT_EQ(table(1, 1)[255], 255);
 }
 
 TEST(Zoom, FactorsAreTruncatedToHundredths)
@@ -131,6 +134,9 @@ TEST(Rotate, SizesCornersAndCentre)
         EXPECT_EQ(r.at(x, y, 318), fill) << x << "," << y;
     }
     EXPECT_EQ(r.at(53, 53, 318), std::vector<int>(src.begin() + 25 * 300 + 150, src.begin() + 25 * 300 + 153));
+    // Rows shorter than their pixels are refused, not read past.
+    unsigned int w = 0, h = 0, rowBytes = 0;
+    EXPECT_EQ(f_Rotate(src.data(), 100, 50, 250, 45, &w, &h, &rowBytes, 0).get(), nullptr);
 }
 
 TEST(Sharpen, LaplaceGaussAndUnsharpMaskExamples)

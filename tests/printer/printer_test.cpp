@@ -56,26 +56,28 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {"a centred raster after a feed", {"--speed", "0"},
-     send(kInit + "\x1d\x83\x04\x1b\x61\x01\x1b\x4a\x10" + raster(2, 3, std::string(reinterpret_cast<const char*>(kDots), 6))) + ask(), "",
+    {"a centred raster after a feed, then one on the left after a reset", {"--speed", "0"},
+     send(kInit + "\x1d\x83\x04\x1b\x61\x01\x1b\x4a\x10" + raster(2, 3, std::string(reinterpret_cast<const char*>(kDots), 6)) +
+          kInit + raster(2, 3, std::string(reinterpret_cast<const char*>(kDots), 6))) + ask(), "",
      0, " 10 04 04 20 00\n",
      {"  initialise\n", "  density 4\n", "  justification 1 (centre)\n", "  feed 16 dots\n",
-      "raster #1: 2 x 3 bytes (16 x 3 dots), mode 0\n", "status query #1 -> 10 04 04 20 00 (ready)"},
-     {{"rasters", "1"}, {"raster_rows", "3"}, {"copies_acknowledged", "1"}, {"paper_rows", "19"}, {"errors", "0"},
+      "raster #1: 2 x 3 bytes (16 x 3 dots), mode 0\n", "raster #2: 2 x 3 bytes (16 x 3 dots), mode 0\n",
+      "status query #1 -> 10 04 04 20 00 (ready)"},
+     {{"rasters", "2"}, {"raster_rows", "6"}, {"copies_acknowledged", "1"}, {"paper_rows", "22"}, {"errors", "0"},
       {"reply_writes_dropped", "0"}}},
     {"the whole command set", {}, "",
      std::string("\x1b\x6d\x1b\x69\x1d\x56\x41\x00\x1d\x56\x42\x00", 12) + "\x1b\x05\x03\x1b\x03\x01\x1b\x06\x01\x1b\x01\x02" +
          std::string("\x10\x04\x05\x10\x04\x04", 6) + std::string(600, '\0') + kInit + kInit + "\x1b\x4a\xff" +
-         raster(1, 1, "\x80", 3) + "\x7f\x1b",
+         raster(1, 1, "\x80", 0x33) + raster(1, 1, "\x80", 3) + "\x7f\x1b",
      0, "",
      {"  partial cut\n", "  full cut\n", "full cut (GS V 65, feed 0)", "partial cut (GS V 66, feed 0)", "standby time 3",
       "self test 1", "button print 1", "paper mode 2", "battery query DLE EOT 5", "status request DLE EOT 4",
-      "unknown bytes: 600", "feed 255 dots", "(16 x 2 dots), mode 3", "ERROR: input ended inside a command"},
+      "unknown bytes: 600", "feed 255 dots", "(16 x 2 dots), mode 51\n", "(16 x 2 dots), mode 3\n", "ERROR: input ended inside a command"},
      {{"cuts", "4"}, {"initialise", "2"}, {"unknown_bytes", "601"}, {"unfinished_command", "yes"}, {"mode", "decode"}}},
     // Headers that disagree with their data: too few rows leave unknown bytes; too many
     // swallow the query and the next copy; data that stops short leaves the raster unfinished.
-    {"too few rows announced", {}, "", raster(2, 1, "\xff\xff\x81\x81") + kQuery, 0, "",
-     {"ERROR: 2 unknown bytes right after raster #1"}, {{"errors", "1"}, {"queries", "1"}}},
+    {"too few rows announced", {}, "", raster(2, 1, "\xff\xff\x81\x81") + kQuery + "\x1d\x83\x07", 0, "",
+     {"ERROR: 2 unknown bytes right after raster #1", "density 7\n"}, {{"errors", "1"}, {"queries", "1"}}},
     {"too many rows announced", {}, "", raster(2, 4, std::string(4, '\0')) + kQuery + kInit + "\x1b", 0, "",
      {"status query swallowed as image"},
      {{"queries", "0"}, {"initialise", "0"}, {"swallowed_query_patterns", "1"}, {"unfinished_raster", "no"}}},
@@ -110,7 +112,7 @@ const Case kCases[] = {
     {"a slow printer", {"--speed", "100"}, send(raster(72, 400, std::string(72 * 400, '\x0f'))) + ask(), "", 0,
      " 10 04 04 20 00\n", {}, {{"copies_acknowledged", "1"}}, 0.45},
     {"a stalled printer", {"--speed", "0", "--stall-after", "100", "--timeout", "1"}, send(std::string(1 << 20, '\0')), "",
-     128 + 15, "", {}, {{"stalled", "yes"}, {"timed_out", "yes"}, {"bytes_in", "100"}}},
+     128 + 15, "", {"note: timeout after 1"}, {{"stalled", "yes"}, {"timed_out", "yes"}, {"bytes_in", "100"}}},
     {"a killed program", {}, "kill -9 $$", "", 137, "", {}, {}},
     // A background reader of fd 3 keeps the printer's input open; the printer must not wait for it.
     // The picture holds 25 m (200000 rows); 785 feeds of 255 rows go past it.
@@ -141,17 +143,34 @@ TEST(SimulatedPrinter, DecodesAnswersAndCounts)
         auto summary = testsupport::readKeyValues(out + "/summary.txt");
         for (const auto& [k, v] : c.summary) EXPECT_EQ(summary[k], v) << k;
         if (&c != &kCases[0]) continue;
-        // The first job's paper, dot for dot: 16 blank feed rows, then the raster centred.
+        // The first job's paper, dot for dot: 16 blank feed rows, the raster centred,
+        // then the same raster on the left, as a reset sets the justification back.
         const auto paper = testsupport::readPng(out + "/paper.png");
         ASSERT_EQ(paper.width, 576);
-        ASSERT_EQ(paper.height, 19);
-        for (int y = 0; y < 19; ++y)
+        ASSERT_EQ(paper.height, 22);
+        for (int y = 0; y < 22; ++y)
             for (int x = 0; x < 576; ++x) {
-                const int d = x - 280;
-                const bool dot = y >= 16 && d >= 0 && d < 16 && (kDots[y - 16][d / 8] & (0x80 >> d % 8));
+                const int d = x - (y < 19 ? 280 : 0);
+                const bool dot = y >= 16 && d >= 0 && d < 16 && (kDots[(y - 16) % 3][d / 8] & (0x80 >> d % 8));
                 ASSERT_EQ(paper.at(x, y), dot ? 0 : 255) << x << "," << y;
             }
     }
+}
+
+// A status file rewritten while the printer runs changes what it reports, once,
+// and noted once in the listing.
+TEST(SimulatedPrinter, FollowsItsStatusFile)
+{
+    const std::string status = scratch.file("status"), out = scratch.file("out-status");
+    testsupport::writeFile(status, "ready\n");
+    const auto r = testsupport::runProcess({testsupport::builtProgram("zorvan-printer"), "--out", out, "--speed", "0",
+                                            "--status-file", status, "--", "/bin/bash", "-c",
+                                            "printf 'cover\\n' > '" + status + "'; " + kQuiet});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    const std::string listing = testsupport::readFile(out + "/listing.txt");
+    const std::size_t at = listing.find("note: status file");
+    EXPECT_NE(listing.find("note: status file changed; the printer now reports cover open"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("note: status file", at + 1), std::string::npos) << listing;
 }
 
 TEST(SimulatedPrinter, WorksAsACupsBackend)
