@@ -74,10 +74,11 @@ const Case kCases[] = {
       "self test 1", "button print 1", "paper mode 2", "battery query DLE EOT 5", "status request DLE EOT 4",
       "unknown bytes: 600", "feed 255 dots", "(16 x 2 dots), mode 51\n", "(16 x 2 dots), mode 3\n", "ERROR: input ended inside a command"},
      {{"cuts", "4"}, {"initialise", "2"}, {"unknown_bytes", "601"}, {"unfinished_command", "yes"}, {"mode", "decode"}}},
-    // Headers that disagree with their data: too few rows leave unknown bytes; too many
-    // swallow the query and the next copy; data that stops short leaves the raster unfinished.
-    {"too few rows announced", {}, "", raster(2, 1, "\xff\xff\x81\x81") + kQuery + "\x1d\x83\x07", 0, "",
-     {"ERROR: 2 unknown bytes right after raster #1", "density 7\n"}, {{"errors", "1"}, {"queries", "1"}}},
+    // Headers that disagree with their data: too few rows leave unknown bytes (as does a GS v
+    // other than GS v 0, even at the very end); too many swallow the query and the next copy;
+    // data that stops short leaves the raster unfinished.
+    {"too few rows announced", {}, "", raster(2, 1, "\xff\xff\x81\x81") + kQuery + "\x1d\x83\x07\x1d\x76\x31", 0, "",
+     {"ERROR: 2 unknown bytes right after raster #1", "density 7\n"}, {{"errors", "1"}, {"queries", "1"}, {"unknown_bytes", "5"}, {"unfinished_command", "no"}}},
     {"too many rows announced", {}, "", raster(2, 4, std::string(4, '\0')) + kQuery + kInit + "\x1b", 0, "",
      {"status query swallowed as image"},
      {{"queries", "0"}, {"initialise", "0"}, {"swallowed_query_patterns", "1"}, {"unfinished_raster", "no"}}},
@@ -244,7 +245,7 @@ TEST(RasterTool, WritesRgbGrayAndOneBitPagesScaledAndPadded)
     testsupport::writeFile(scratch.file("not.png"), "hello");
     for (auto [args, status] : std::vector<std::pair<std::vector<std::string>, int>>{
              {{scratch.file("not.png"), out}, 1}, {{scratch.file("missing.png"), out}, 1},
-             {{"--bits", "4", png, out}, 2}, {{"--width", "0", png, out}, 2}}) {
+             {{"--bits", "4", png, out}, 2}, {{"--width", "0", png, out}, 2}, {{png, out, "--width"}, 2}}) {
         args.insert(args.begin(), testsupport::builtProgram("zorvan-raster"));
         auto r = testsupport::runProcess(args);
         EXPECT_EQ(r.exitStatus, status) << args.back();
