@@ -317,14 +317,16 @@ TEST_F(App, TwoPrintersPrintApartAndAStopEndsAWaitingJob)
 TEST_F(App, AJobThatEndsEarlyEndsAlone)
 {
     struct Case {
-        const char* name;  // a truncated PWG raster stream; a long PNG on a 600 mm page
+        const char* name;  // PWG raster streams truncated; a long PNG on a 600 mm page; a PNG too wide to decode
         int height, rowsSent;
         bool cancel;
         const char* state;
         const char* logged;
     };
     for (const Case& c : {Case{"truncated", 400, 150, false, "aborted", "The document ended inside page 1"},
-                          Case{"cancelled", 4700, 4700, true, "canceled", "Job cancelled."}}) {
+                          Case{"cancelled", 4700, 4700, true, "canceled", "Job cancelled."},
+                          Case{"too long", 500000, 10, false, "aborted", "(576 bytes per line) is too large or empty."},
+                          Case{"too wide", 2, 0, false, "aborted", "The picture of 70000 x 2 pixels is too large to print."}}) {
         SCOPED_TRACE(c.name);
         const std::size_t before = printed().size();
         std::string id;
@@ -334,8 +336,13 @@ TEST_F(App, AJobThatEndsEarlyEndsAlone)
             // The page is out and printing (590 mm at 200 mm/s) when the cancel comes.
             EXPECT_TRUE(eventually([&] { return serverLog().find("[Job " + id + "] 710 i = 0") != std::string::npos; }));
             app({"cancel", "-d", "zp", "-j", id});
+        } else if (c.rowsSent == 0) {
+            ASSERT_TRUE(writeGrayPng(dir->file("wide.png"), Gray{70000, c.height, std::vector<std::uint8_t>(140000, 0)}, 203));
+            id = submit(dir->file("wide.png"));
         } else {
-            writePwg(dir->file("truncated.pwg"), picture(c.height), c.rowsSent);
+            Gray page = picture(std::min(c.height, 400));  // the rows sent; the header says the height
+            page.height = c.height;
+            writePwg(dir->file("truncated.pwg"), page, c.rowsSent);
             id = submit(dir->file("truncated.pwg"));
         }
         EXPECT_TRUE(eventually([&] { return jobState(id) == c.state; })) << jobState(id);
