@@ -2,6 +2,7 @@
 // its state, socket and spool in the test's folder, a printer on the listening
 // simulated printer, jobs sent with the app's own `submit`. What the printer
 // gets is compared with what the filter sends for the same pixels.
+#include <cups/cups.h>
 #include <cups/raster.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -358,6 +359,30 @@ TEST_F(App, AJobThatEndsEarlyEndsAlone)
     }
 }
 
+
+// The printer's settings page shows each default as it is: a checkbox is
+// ticked for a setting that is on and only then.
+TEST_F(App, TheSettingsPageShowsTheDefaults)
+{
+    app({"modify", "-d", "zp", "-o", "zorvan-inversion-default=true"});
+    http_t* http = httpConnect2("localhost", serverPort, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
+    ASSERT_NE(http, nullptr);
+    std::string page;
+    httpClearFields(http);
+    httpSetField(http, HTTP_FIELD_HOST, ("localhost:" + std::to_string(serverPort)).c_str());
+    if (httpGet(http, "/zp/paper") == 0) {
+        http_status_t status;
+        while ((status = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
+        }
+        EXPECT_EQ(status, HTTP_STATUS_OK);
+        char buffer[8192];
+        for (ssize_t n; (n = httpRead2(http, buffer, sizeof buffer)) > 0;) page.append(buffer, static_cast<std::size_t>(n));
+    }
+    httpClose(http);
+    app({"modify", "-d", "zp", "-o", "zorvan-inversion-default=false"});
+    EXPECT_NE(page.find(R"(id="zorvan-inversion" checked>)"), std::string::npos) << page;
+    EXPECT_NE(page.find(R"(id="zorvan-store-paper-type">)"), std::string::npos) << page;
+}
 
 // A sub-command whose state folder has no server says so and starts none.
 TEST(AppCommand, ASubCommandWithoutItsServerSaysSo)
