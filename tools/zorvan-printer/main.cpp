@@ -476,6 +476,8 @@ int runProgram(const Options& opt, char** programArgv) {
     int outR = highFd(outPipe[0]), outW = highFd(outPipe[1]);
     int backR = highFd(backPipe[0]), backW = highFd(backPipe[1]);
     installSignals();
+    // Its first look comes before PROGRAM starts: a change PROGRAM makes at once is a change.
+    StatusFileWatch watch(opt.statusFile);
     std::fflush(nullptr);
     pid_t pid = ::fork();
     if (pid < 0) {
@@ -501,7 +503,6 @@ int runProgram(const Options& opt, char** programArgv) {
     cfg.headWidth = opt.width;
     cfg.speedMmPerS = opt.speed;
     zsim::Printer printer(cfg, script, listing, opt.verbose);
-    StatusFileWatch watch(opt.statusFile);
     Io io;
     io.mode = Mode::Run;
     io.script = &script;
