@@ -28,3 +28,18 @@ TEST(BlankLine, ScansRunOnlyForTheirModesAndHeights)
         EXPECT_EQ(std::pair(foundStart, foundEnd), std::pair(start, end)) << testing::PrintToString(flags) << mode;
     }
 }
+
+TEST(BlankLine, ALineIsBlankWhenEveryByteIsWhite)
+{
+    // Whole words first, then single bytes: a dark byte anywhere makes the line content.
+    const std::string white(17, '\xFF');
+    for (const int length : {1, 8, 9, 17}) {
+        std::string line = white.substr(0, static_cast<std::size_t>(length));
+        const auto scan = [&] { return isNullDataLine(reinterpret_cast<const unsigned char*>(line.data()), length); };
+        EXPECT_EQ(scan(), 0) << length;
+        line.back() = '\xFE';
+        EXPECT_EQ(scan(), 1) << length;
+    }
+    EXPECT_EQ(isNullDataLine(nullptr, 8), -1);
+    EXPECT_EQ(isNullDataLine(reinterpret_cast<const unsigned char*>(white.data()), 0), -1);
+}
