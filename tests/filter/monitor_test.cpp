@@ -93,6 +93,7 @@ TEST(StatusMonitor, PrinterCheckChoosesWhenAndWhetherToAsk)
         auto r = runJob({.pages = {page}, .ppdPath = c.ppd, .options = c.options, .status = c.status, .waitMs = 1000});
         ASSERT_EQ(r.proc.exitStatus, 0) << r.log();
         EXPECT_EQ(r.number("rasters_printed"), 2);
+        EXPECT_EQ(r.has("DEBUG: PPD PrinterCheck="), c.ppd.empty()) << r.log();  // an old PPD has none to tell
         const std::string all = r.commands(true);
         const auto raster = all.find("1D 76 30");
         ASSERT_NE(raster, std::string::npos);

@@ -150,6 +150,10 @@ TEST(Sharpen, LaplaceGaussAndUnsharpMaskExamples)
             ASSERT_EQ(image[i], x == 0 || y == 0 || x == 5 || y == 4 ? 100 : want) << amount << " " << i;
         }
     }
+    // Below 3 x 3 everything is border: nothing changes.
+    Bytes small(12, 77);
+    EXPECT_EQ(f_ImageSharpen_Laplace(small.data(), 2, 2, 6, 100), 0);
+    EXPECT_EQ(small, Bytes(12, 77));
     // Channel 1 of a bright pixel at (2, 2): along row 2 border, neighbour, itself, neighbour, border; then (1, 1).
     Bytes bright(75, 100);
     bright[(2 * 5 + 2) * 3 + 1] = 200;
