@@ -214,7 +214,7 @@ TEST(RasterTool, WritesRgbGrayAndOneBitPagesScaledAndPadded)
         // Ink: 255 is black; red weighs 0.299.
         {{"--gray", png}, {16, 4, 8, 16, CUPS_CSPACE_K, 1}, {{0, 255}, {15, 0}, {17, 179}}},
         {{"--bits", "1", "--compressed", png}, {16, 4, 1, 2, CUPS_CSPACE_K, 1}, {{0, 255}, {1, 0}}},
-        {{"--width", "32", png, gray}, {32, 8, 8, 96, CUPS_CSPACE_RGB, 1, 32, 13}, {{45, 0}, {48, 255}}},
+        {{"--width", "32", png, gray}, {32, 8, 8, 96, CUPS_CSPACE_RGB, 1, 32, 13}, {{45, 0}, {48, 255}, {198, 255}, {199, 0}}},
         {{"--pad", "24", gray}, {24, 2, 8, 72, CUPS_CSPACE_RGB, 1}, {{12, 128}, {15, 255}}},
     };
     for (const auto& c : cases) {
