@@ -7,10 +7,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -391,8 +394,17 @@ TEST(AppCommand, ASubCommandWithoutItsServerSaysSo)
     TempDir empty;
     auto env = kNoLeakCheck;
     env["ZORVAN_APP_STATE_DIR"] = empty.path();
-    const ProcessResult r = runProcess({kApp, "jobs"}, {.env = env, .timeoutSeconds = 30});
-    EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_NE(r.err.find("ERROR: No zorvan-app server runs with its state in " + empty.path()), std::string::npos) << r.err;
-    EXPECT_FALSE(std::filesystem::exists(empty.file("zorvan-app.sock")));
+    for (const bool staleSocket : {false, true}) {  // a socket file left by a server that has stopped
+        if (staleSocket) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{.sun_family = AF_UNIX};
+            std::strcpy(address.sun_path, empty.file("zorvan-app.sock").c_str());
+            ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+            ::close(fd);
+        }
+        const ProcessResult r = runProcess({kApp, "jobs"}, {.env = env, .timeoutSeconds = 30});
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_NE(r.err.find("ERROR: No zorvan-app server runs with its state in " + empty.path()), std::string::npos) << r.err;
+        EXPECT_EQ(std::filesystem::exists(empty.file("zorvan-app.sock")), staleSocket);
+    }
 }
