@@ -3,10 +3,6 @@
 // cancel, status, options, shutdown; `zorvan-app --help` lists them.
 #include <pappl/pappl.h>
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,19 +35,9 @@ bool serverExpectedButMissing(int argc, char* argv[])
         return false;
     }
     // A server answers on its socket; the file alone may be left from one that has stopped.
-    const std::string path = std::string(dir) + "/zorvan-app.sock";
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-        return false;  // too long to try: let PAPPL say what it makes of it
-    }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool answers = fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    if (answers) {
+    const std::string socket = std::string(dir) + "/zorvan-app.sock";
+    if (http_t* http = httpConnect2(socket.c_str(), 0, nullptr, AF_LOCAL, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr)) {
+        httpClose(http);
         return false;
     }
     std::fprintf(stderr, "ERROR: No zorvan-app server runs with its state in %s; start one with \"zorvan-app server\".\n",

@@ -42,6 +42,7 @@ std::string raster(int bytesPerRow, int rows, const std::string& data, int mode 
 const std::string kInit = "\x1b\x40", kQuery = "\x16\x04\x04", kQuiet = "printf '\\x16\\x04\\x04'; head -c 5 <&3 >/dev/null; ";
 const std::string kJob = raster(72, 8, std::string(576, '\xff')) + "\x1b\x4a\x20";  // 8 rows, a 32-dot feed
 const std::uint8_t kDots[3][2] = {{0xff, 0x00}, {0xf0, 0x0f}, {0xaa, 0x55}};
+const std::string kDotRows(reinterpret_cast<const char*>(kDots), 6);
 
 struct Case {
     const char* what;
@@ -57,8 +58,8 @@ struct Case {
 
 const Case kCases[] = {
     {"a centred raster after a feed, then one on the left after a reset", {"--speed", "0"},
-     send(kInit + "\x1d\x83\x04\x1b\x61\x01\x1b\x4a\x10" + raster(2, 3, std::string(reinterpret_cast<const char*>(kDots), 6)) +
-          kInit + raster(2, 3, std::string(reinterpret_cast<const char*>(kDots), 6))) + ask(), "",
+     send(kInit + "\x1d\x83\x04\x1b\x61\x01\x1b\x4a\x10" + raster(2, 3, kDotRows) +
+          kInit + raster(2, 3, kDotRows)) + ask(), "",
      0, " 10 04 04 20 00\n",
      {"  initialise\n", "  density 4\n", "  justification 1 (centre)\n", "  feed 16 dots\n",
       "raster #1: 2 x 3 bytes (16 x 3 dots), mode 0\n", "raster #2: 2 x 3 bytes (16 x 3 dots), mode 0\n",
